@@ -1,0 +1,4 @@
+# Native build: tools the Windows builds need at build time.
+add_compile_options(-Wall -Wextra -Werror)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+add_subdirectory(tools)

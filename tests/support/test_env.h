@@ -1,0 +1,54 @@
+// What every test shares: its own scratch folder, its own audio capture, file
+// and pixel helpers.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace td_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh, empty folder for the running test (Windows path, no trailing slash).
+std::string ScratchDir();
+
+// Where this test process's waveOut output goes: each opening of the device
+// writes a file of its own, CapturePath() first, then CapturePath() + ".0001", ...
+std::string CapturePath();
+
+// Everything played so far, every device opening's file in order.
+Bytes ReadCapture();
+
+// Waits until the capture holds at least `bytes` bytes and has stopped growing,
+// or until `timeoutMs` has passed; returns what it holds then.
+Bytes WaitForCapture(size_t bytes, DWORD timeoutMs = 10000);
+
+// Waits for the capture to stop growing for `quietMs` and returns it.
+Bytes SettledCapture(DWORD quietMs = 500, DWORD timeoutMs = 20000);
+
+Bytes ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const void* data, size_t size);
+bool WriteTextFile(const std::string& path, const std::string& text);
+
+// Windows path for a Linux path (Wine maps / to drive Z:).
+std::string FromUnixPath(const std::string& unixPath);
+
+// Dispatches this thread's messages for `ms` milliseconds.
+void PumpMessages(DWORD ms);
+
+// Dispatches messages until `done()` is true or `timeoutMs` passes; returns done().
+template <class Pred>
+bool PumpUntil(Pred done, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return done();
+        PumpMessages(5);
+    }
+    return true;
+}
+
+// The colour on screen at client point (x, y) of a window.
+COLORREF PixelAt(HWND hwnd, int x, int y);
+
+} // namespace td_test

@@ -1,0 +1,98 @@
+# Shared by ./test and ./run: installs what is missing, builds, and runs a
+# headless Wine session (Xvfb, a Wine prefix of the build's own, ALSA capture).
+# Source it; every function uses TD_ROOT and TD_BUILD.
+
+TD_ROOT=${TD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+TD_BUILD=${TD_BUILD:-$TD_ROOT/build}
+TD_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+    googletest wine wine64 xvfb xauth xdotool imagemagick x11-apps sox bchunk)
+
+td_log() { printf '== %s\n' "$*" >&2; }
+
+td_install_deps() {
+    local missing=() p
+    for p in "${TD_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    td_log "installing: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "missing packages (${missing[*]}); run as root to install them" >&2
+        return 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+td_configure() { # build-dir [cmake args...]
+    local dir=$1
+    shift
+    [ -f "$dir/CMakeCache.txt" ] && return 0
+    cmake -S "$TD_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+}
+
+td_build_all() {
+    td_configure "$TD_BUILD/host"
+    cmake --build "$TD_BUILD/host"
+    local arch
+    for arch in x86_64:win64 i686:win32; do
+        td_configure "$TD_BUILD/${arch#*:}" -DCMAKE_TOOLCHAIN_FILE="$TD_ROOT/cmake/mingw-${arch%%:*}.cmake" \
+            -DTD_HOST_TOOLS_DIR="$TD_BUILD/host/bin"
+        cmake --build "$TD_BUILD/${arch#*:}"
+    done
+}
+
+td_wine_binary() {
+    command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64
+}
+
+# Starts Xvfb on a free display, prepares the prefix once and keeps one
+# wineserver running for the session, so each program starts in well under a second.
+td_session_start() {
+    export TD_WINE WINEPREFIX WINEDEBUG WINEDLLOVERRIDES ALSA_CONFIG_PATH DISPLAY
+    TD_WINE=$(td_wine_binary)
+    WINEPREFIX=$TD_BUILD/wineprefix
+    WINEDEBUG=${WINEDEBUG:--all}
+    # wnaspi32=n: the virtual drive beside each program, not Wine's own WNASPI32.
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;wnaspi32=n"
+    ALSA_CONFIG_PATH=$TD_BUILD/asound.conf
+    # Every program plays into raw files named by TD_CAPTURE (or capture.raw), so a
+    # test can compare what was played byte for byte. The sink never overwrites:
+    # the first device opening writes the file itself, each later one the next
+    # of NAME.0001, NAME.0002 and so on.
+    cat >"$ALSA_CONFIG_PATH" <<ASOUND
+</usr/share/alsa/alsa.conf>
+pcm.!default {
+    type file
+    slave.pcm { type null }
+    file { @func getenv vars [ TD_CAPTURE ] default "$TD_BUILD/capture.raw" }
+    format "raw"
+    truncate false
+}
+ASOUND
+    local fifo=$TD_BUILD/.xvfb-display
+    rm -f "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    TD_XVFB_PID=$!
+    local i
+    for i in $(seq 100); do [ -s "$fifo" ] && break; sleep 0.05; done
+    DISPLAY=:$(head -n1 "$fifo")
+    if [ ! -f "$WINEPREFIX/.td-ready" ]; then
+        td_log "preparing the Wine prefix"
+        "$TD_WINE" wineboot -i >/dev/null 2>&1 || true
+        "$TD_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        "$TD_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.td-ready"
+    fi
+    wineserver -p
+    # Start Wine's own background processes now, detached from our output: if a
+    # test started them, they would inherit its pipes and ctest would wait for them.
+    "$TD_WINE" wineboot -u </dev/null >/dev/null 2>&1 || true
+}
+
+td_session_stop() {
+    wineserver -k 2>/dev/null || true
+    [ -n "${TD_XVFB_PID:-}" ] && kill "$TD_XVFB_PID" 2>/dev/null
+    wait 2>/dev/null || true
+}

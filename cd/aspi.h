@@ -13,6 +13,7 @@ constexpr BYTE SS_COMP = 0x01;
 constexpr BYTE SS_ABORTED = 0x02;
 constexpr BYTE SS_ERR = 0x04;
 constexpr BYTE SS_INVALID_HA = 0x81;
+constexpr BYTE SS_NO_DEVICE = 0x82;
 constexpr BYTE SS_INVALID_SRB = 0xE0;
 constexpr BYTE SS_NO_ADAPTERS = 0xE8;
 

@@ -31,9 +31,18 @@ td_configure() { # build-dir [cmake args...]
     cmake -S "$TD_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 }
 
+# TD_TARGETS="a b" limits the x86_64 build to those targets and skips i686, for
+# working on one part while another is half done.
 td_build_all() {
     td_configure "$TD_BUILD/host"
     cmake --build "$TD_BUILD/host"
+    if [ -n "${TD_TARGETS:-}" ]; then
+        td_configure "$TD_BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$TD_ROOT/cmake/mingw-x86_64.cmake" \
+            -DTD_HOST_TOOLS_DIR="$TD_BUILD/host/bin"
+        # shellcheck disable=SC2086
+        cmake --build "$TD_BUILD/win64" --target $TD_TARGETS
+        return
+    fi
     local arch
     for arch in x86_64:win64 i686:win32; do
         td_configure "$TD_BUILD/${arch#*:}" -DCMAKE_TOOLCHAIN_FILE="$TD_ROOT/cmake/mingw-${arch%%:*}.cmake" \

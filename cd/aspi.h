@@ -22,6 +22,9 @@ constexpr BYTE SRB_DIR_IN = 0x08;
 constexpr BYTE SRB_DIR_OUT = 0x10;
 constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
 
+constexpr BYTE HASTAT_OK = 0x00;
+constexpr BYTE HASTAT_DO_DU = 0x12; // data over-run or under-run
+
 constexpr BYTE STATUS_GOOD = 0x00;
 constexpr BYTE STATUS_CHKCOND = 0x02;
 

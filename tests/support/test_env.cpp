@@ -91,6 +91,10 @@ Bytes ReadCapture() {
     return all;
 }
 
+Bytes ReadCaptureOpening(int index) {
+    return ReadFileBytes(CaptureFile(index));
+}
+
 Bytes WaitForCapture(size_t bytes, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     size_t last = (size_t)-1;

@@ -20,6 +20,9 @@ std::string CapturePath();
 // Everything played so far, every device opening's file in order.
 Bytes ReadCapture();
 
+// What one device opening played (0 is the first opening of this process).
+Bytes ReadCaptureOpening(int index);
+
 // Waits until the capture holds at least `bytes` bytes and has stopped growing,
 // or until `timeoutMs` has passed; returns what it holds then.
 Bytes WaitForCapture(size_t bytes, DWORD timeoutMs = 10000);

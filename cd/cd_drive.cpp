@@ -1,0 +1,64 @@
+#include "cd/cd_drive.h"
+
+#include "cd/disc_units.h"
+#include "cd/scsi_commands.h"
+#include "cd/toc.h"
+
+#include <cstring>
+
+static_assert(kTocBufferSize == kTocReplyBytes, "READ TOC asks for the whole table");
+
+CdDrive::CdDrive() {
+    toc_ = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kTocBufferSize));
+}
+
+CdDrive::~CdDrive() {
+    HeapFree(GetProcessHeap(), 0, toc_);
+}
+
+bool CdDrive::LoadToc() {
+    // A reply is read aside and only taken once it has been checked, so a
+    // refused one leaves the table as it was.
+    BYTE reply[kTocBufferSize] = {};
+    TocHeader header;
+    if (!toc_ || !ReadToc(adapter_, target_, reply) || !CheckTocReply(reply, &header)) return false;
+    firstTrack_ = header.first;
+    lastTrack_ = header.last;
+    trackCount_ = lastTrack_ - firstTrack_ + 1;
+    if (trackCount_ <= 0) return false;
+    leadOut_ = ConvertTocAddresses(reply, lastTrack_);
+    memcpy(toc_, reply, kTocBufferSize);
+    return true;
+}
+
+DWORD CdDrive::TrackStart(int track) const {
+    if (!toc_) return 0;
+    if (track > lastTrack_) return leadOut_;
+    return TocAddress(toc_, track <= 0 ? 0 : track - 1);
+}
+
+DWORD CdDrive::TrackLength(int track) const {
+    if (track < firstTrack_ || track > lastTrack_) return 0;
+    return TrackStart(track + 1) - TrackStart(track);
+}
+
+DWORD CdDrive::DiscEnd() const {
+    return leadOut_ > kDiscEndMargin ? leadOut_ - kDiscEndMargin : leadOut_;
+}
+
+int CdDrive::TrackOfAddress(DWORD address) const {
+    for (int t = firstTrack_; t <= lastTrack_; t++)
+        if (TrackStart(t) <= address && address < TrackStart(t + 1)) return t;
+    return 0;
+}
+
+bool CdDrive::DriveReportsOpen() {
+    BYTE reply[kSubchannelReplyBytes];
+    // A failed query (no disc, tray open, not ready) counts as open, so a disc
+    // pulled out while playing is noticed.
+    return !ReadSubChannel(adapter_, target_, reply) || reply[0] != 0;
+}
+
+DWORD CdDrive::DrivePosition() {
+    return DriveReportsOpen() ? 1 : LastReadAddress();
+}

@@ -1,0 +1,35 @@
+// The drive side of the CD player: which drive, the disc's table of contents
+// and everything answered from it, the drive status queries, and the request
+// block that carries every READ CD.
+#pragma once
+#include "cd/aspi.h"
+
+class CdDrive {
+  public:
+    CdDrive();
+    virtual ~CdDrive();
+
+    bool LoadToc();
+    DWORD TrackStart(int track) const; // first track for 0 or below; lead-out for last + 1
+    DWORD TrackLength(int track) const;
+    int TrackCount() const { return static_cast<WORD>(trackCount_); }
+    int FirstTrack() const { return firstTrack_; }
+    int LastTrack() const { return lastTrack_; }
+    DWORD DiscEnd() const;
+    int TrackOfAddress(DWORD address) const;
+
+    // True when the drive reports itself open or empty, or cannot be asked.
+    bool DriveReportsOpen();
+    // The last-read address, or 1 when the drive reports itself open.
+    DWORD DrivePosition();
+
+  protected:
+    BYTE* toc_;
+    int trackCount_ = 0;
+    int firstTrack_ = 0;
+    int lastTrack_ = 0;
+    DWORD leadOut_ = 0;
+    int adapter_ = 0;
+    int target_ = 0;
+    SRB_ExecSCSICmd request_ = {}; // the CD stream request
+};

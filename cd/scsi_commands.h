@@ -1,0 +1,43 @@
+// The SCSI/MMC commands the player sends, each a small builder around RunSrb.
+// The logical unit is always 0.
+#pragma once
+#include "cd/aspi.h"
+
+constexpr DWORD kSubchannelReplyBytes = 16;
+constexpr DWORD kTocReplyBytes = 804; // header and room for 99 tracks and the lead-out
+constexpr DWORD kInquiryReplyBytes = 32;
+
+bool SendSixByteCommand(int adapter, int target, BYTE opcode, BYTE fifthByte);
+bool LockTray(int adapter, int target);
+bool UnlockTray(int adapter, int target);
+// Eject and load first send a READ SUB-CHANNEL probe, whose outcome is ignored.
+bool EjectTray(int adapter, int target);
+bool LoadTray(int adapter, int target);
+
+// Current position (format 01, MSF) into a 16-byte reply, cleared first so a
+// failed command leaves a defined reply. Returns whether the command succeeded.
+bool ReadSubChannel(int adapter, int target, BYTE* reply);
+
+// INQUIRY of one target, `length` bytes, after a READ SUB-CHANNEL probe.
+bool InquireDevice(int adapter, int target, BYTE* buffer, int length);
+
+// The table of contents in LBA form, from track 0, into kTocReplyBytes bytes.
+bool ReadToc(int adapter, int target, BYTE* reply);
+
+// READ CD of `count` CD-DA frames on a block the caller keeps, whose adapter,
+// target, data pointer and length are already set. Records `address` as the
+// last-read address and as the block's current stream address.
+bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count);
+
+// The first frame of the most recent READ CD, or the start of the most recently
+// set stream range, whichever came last.
+DWORD LastReadAddress();
+void SetLastReadAddress(DWORD address);
+
+// The CD stream request: the player's persistent READ CD block, whose reserved
+// bytes carry the stream's current address and end address (first frame past
+// the readable range).
+DWORD StreamCurrentAddress(const SRB_ExecSCSICmd* request);
+DWORD StreamEndAddress(const SRB_ExecSCSICmd* request);
+void SetStreamCurrentAddress(SRB_ExecSCSICmd* request, DWORD address);
+void SetStreamEndAddress(SRB_ExecSCSICmd* request, DWORD address);

@@ -1,0 +1,44 @@
+// While alive, records every message box shown on the thread that created it
+// (the user-interface thread, where the program shows its boxes) and closes
+// each one before it appears, so a test never blocks on a modal box.
+//
+// The box is ended as soon as its text is set, before it is mapped: under
+// Xvfb without a window manager, Wine waits 2 s for every dialog it maps.
+// MessageBox then returns -1, not a button id.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace td_test {
+
+struct MessageBoxSeen {
+    std::string text;
+    std::string caption; // the platform's default ("Error" under Wine) when none was given
+    HWND owner;
+};
+
+class MessageBoxWatcher {
+  public:
+    MessageBoxWatcher();
+    ~MessageBoxWatcher();
+    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+
+    const std::vector<MessageBoxSeen>& Seen() const { return seen_; }
+    // How many boxes showed exactly `text`.
+    size_t Count(const std::string& text) const;
+    // Every box seen, for failure messages.
+    std::string Texts() const;
+    void Clear() { seen_.clear(); }
+
+  private:
+    static LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
+    void OnInitDialog(HWND dialog);
+
+    HHOOK hook_;
+    MessageBoxWatcher* outer_;
+    std::vector<MessageBoxSeen> seen_;
+};
+
+} // namespace td_test

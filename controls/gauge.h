@@ -1,0 +1,32 @@
+// The progress gauge, class "Gauge": a horizontal bar with its percentage
+// written across it, the text in each part taking the other part's colour.
+#pragma once
+#include <windows.h>
+
+// Values travel in lParam; wParam is ignored.
+constexpr UINT GAUGE_SETRANGE = WM_USER; // repaints at once
+constexpr UINT GAUGE_GETRANGE = WM_USER + 1;
+constexpr UINT GAUGE_SETPOS = WM_USER + 2; // repaints at once
+constexpr UINT GAUGE_GETPOS = WM_USER + 3;
+constexpr UINT GAUGE_SETFORECOLOR = WM_USER + 4; // the done part; takes effect at the next paint
+constexpr UINT GAUGE_SETBACKCOLOR = WM_USER + 5; // the rest
+
+constexpr char kGaugeClass[] = "Gauge";
+
+struct GaugeRecord {
+    UINT32 range;
+    UINT32 position;
+    HFONT font;
+    COLORREF foreColour;
+    COLORREF backColour;
+    HWND hwnd;
+};
+
+// Registers "Gauge" once; later calls return the atom of the first.
+ATOM RegisterGaugeClass(HINSTANCE instance);
+
+// Painting arithmetic: a range of 0 counts as 1, a position beyond the range as full.
+UINT32 GaugeEffectiveRange(UINT32 range);
+UINT32 GaugeEffectivePosition(UINT32 range, UINT32 position);
+int GaugeFillWidth(int innerWidth, UINT32 range, UINT32 position);
+int GaugePercent(UINT32 range, UINT32 position);

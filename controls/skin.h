@@ -1,0 +1,41 @@
+// Drawing the skin: 16-colour bitmaps carried as named RT_BITMAP resources,
+// copied 1:1 onto a device context.
+#pragma once
+#include <windows.h>
+
+// The module the skin is loaded from (and the toggle's class is registered
+// in). Until the program sets it, the process's own executable.
+void SetSkinModule(HINSTANCE module);
+HINSTANCE SkinModule();
+
+// Draws from an already loaded packed DIB. Zero widths or heights take the
+// bitmap's own; source x and top count from the picture's top-left corner.
+void DrawPackedDib(HGLOBAL resource, HDC dc, int dstX, int dstY, int dstWidth, int dstHeight,
+                   int srcX, int srcTop, int srcWidth, int srcHeight);
+
+// Finds, loads, draws and frees the named skin bitmap; a missing name draws nothing.
+void DrawSkinBitmap(HDC dc, const char* name, int dstX, int dstY, int dstWidth, int dstHeight,
+                    int srcX, int srcTop, int srcWidth, int srcHeight);
+
+// Draws an owner-drawn button's face from a bitmap of stacked cells: normal,
+// pressed, disabled.
+void DrawButtonFace(const DRAWITEMSTRUCT* item, const char* name, int column, int cellWidth,
+                    int cellHeight);
+
+// The geometry behind the drawing, kept apart so it can be checked alone.
+struct DibBlit {
+    int dstX, dstY, dstWidth, dstHeight;
+    int srcX, srcY, srcWidth, srcHeight; // srcY counts from the bottom row, as stored
+};
+
+DibBlit SettleDibBlit(LONG bitmapWidth, LONG bitmapHeight, int dstX, int dstY, int dstWidth,
+                      int dstHeight, int srcX, int srcTop, int srcWidth, int srcHeight);
+
+// Top of the cell that shows an item state: pressed wins over disabled.
+int ButtonCellTop(UINT itemState, int cellHeight);
+
+// Whether a draw-item request repaints the face (a focus change alone does not).
+bool ButtonFaceWanted(const DRAWITEMSTRUCT& item);
+
+// A header the renderer can draw: uncompressed, 4 bits a pixel, 16 colours at most.
+bool IsSkinDib(const BITMAPINFOHEADER* header);

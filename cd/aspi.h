@@ -23,7 +23,8 @@ constexpr BYTE SRB_DIR_OUT = 0x10;
 constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
 
 constexpr BYTE HASTAT_OK = 0x00;
-constexpr BYTE HASTAT_DO_DU = 0x12; // data over-run or under-run
+constexpr BYTE HASTAT_COMMAND_TIMEOUT = 0x0B; // the adapter gave up waiting for the target
+constexpr BYTE HASTAT_DO_DU = 0x12;           // data over-run or under-run
 
 constexpr BYTE STATUS_GOOD = 0x00;
 constexpr BYTE STATUS_CHKCOND = 0x02;

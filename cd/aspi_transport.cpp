@@ -1,5 +1,7 @@
 #include "cd/aspi_transport.h"
 
+#include "cd/passthrough_transport.h"
+
 #include <cstring>
 
 namespace {
@@ -119,6 +121,7 @@ void __cdecl SrbPostRoutine(SRB_ExecSCSICmd*) {
 }
 
 bool RunSrb(SRB_ExecSCSICmd* block) {
+    if (PassThroughSelected()) return PassThroughRunSrb(block);
     block->SRB_Status = SS_PENDING;
     if (!LoadAspi()) return false;
     ReapAbandoned();
@@ -164,6 +167,7 @@ bool RunSrb(SRB_ExecSCSICmd* block) {
 }
 
 int GetHostAdapterCount() {
+    if (PassThroughSelected()) return PassThroughAdapterCount();
     if (!LoadAspi()) return 0;
     DWORD info = g_supportInfo();
     int count = LOBYTE(LOWORD(info));

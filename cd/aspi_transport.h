@@ -1,5 +1,7 @@
 // Sends request blocks through ASPI for Win32 (WNASPI32.DLL, loaded at run time
-// so that a machine without ASPI still starts) and waits for them.
+// so that a machine without ASPI still starts) and waits for them; or, once the
+// drive scan has found no CD-ROM through ASPI, through the platform's SCSI
+// pass-through (passthrough_transport.h), which takes the same blocks.
 #pragma once
 #include "cd/aspi.h"
 
@@ -14,5 +16,6 @@ bool RunSrb(SRB_ExecSCSICmd* block);
 // Completion routine placed in blocks; signals the current command's event.
 void __cdecl SrbPostRoutine(SRB_ExecSCSICmd* block);
 
-// Number of host adapters, 0 when ASPI is missing or reports a problem.
+// Number of host adapters, 0 when ASPI is missing or reports a problem (over
+// pass-through: one more than the highest adapter given to a CD-ROM device).
 int GetHostAdapterCount();

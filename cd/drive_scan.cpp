@@ -1,6 +1,7 @@
 #include "cd/drive_scan.h"
 
 #include "cd/aspi_transport.h"
+#include "cd/passthrough_transport.h"
 #include "cd/scsi_commands.h"
 
 namespace {
@@ -43,6 +44,9 @@ int GetCdDriveCount() {
     if (!g_scanned) {
         g_scanned = true;
         g_driveCount = ScanCdDrives();
+        // ASPI missing, failing or blind to the drives (current Windows has
+        // none, Wine's refuses every command): pass-through may reach them.
+        if (g_driveCount == 0 && SelectPassThrough()) g_driveCount = ScanCdDrives();
     }
     return g_driveCount;
 }

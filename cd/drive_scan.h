@@ -1,4 +1,5 @@
-// Finds the CD-ROM drives behind ASPI, once per process.
+// Finds the CD-ROM drives behind ASPI, once per process; where ASPI shows none,
+// behind the platform's SCSI pass-through instead.
 #pragma once
 #include <windows.h>
 
@@ -17,7 +18,8 @@ int FindCdTargets(int adapter, BYTE deviceType);
 // Fills the drive table in adapter, then target order; returns its size (0-5).
 int ScanCdDrives();
 
-// Scans on the first call only; afterwards returns the stored count.
+// Scans on the first call only; afterwards returns the stored count. A scan
+// over ASPI that finds nothing moves RunSrb to pass-through and scans again.
 int GetCdDriveCount();
 
 // Entry `index` of the drive table (index below GetCdDriveCount()).

@@ -55,15 +55,21 @@ td_wine_binary() {
     command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64
 }
 
-# Starts Xvfb on a free display, prepares the prefix once and keeps one
-# wineserver running for the session, so each program starts in well under a second.
-td_session_start() {
-    export TD_WINE WINEPREFIX WINEDEBUG WINEDLLOVERRIDES ALSA_CONFIG_PATH DISPLAY
+# The Wine environment of the build: its own prefix, and wnaspi32=n so that
+# programs load the virtual drive beside them, not Wine's own WNASPI32.
+td_wine_env() {
+    export TD_WINE WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
     TD_WINE=$(td_wine_binary)
     WINEPREFIX=$TD_BUILD/wineprefix
     WINEDEBUG=${WINEDEBUG:--all}
-    # wnaspi32=n: the virtual drive beside each program, not Wine's own WNASPI32.
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;wnaspi32=n"
+}
+
+# Starts Xvfb on a free display, prepares the prefix once and keeps one
+# wineserver running for the session, so each program starts in well under a second.
+td_session_start() {
+    td_wine_env
+    export ALSA_CONFIG_PATH DISPLAY
     ALSA_CONFIG_PATH=$TD_BUILD/asound.conf
     # Every program plays into raw files named by TD_CAPTURE (or capture.raw), so a
     # test can compare what was played byte for byte. The sink never overwrites:
@@ -86,13 +92,37 @@ ASOUND
     local i
     for i in $(seq 100); do [ -s "$fifo" ] && break; sleep 0.05; done
     DISPLAY=:$(head -n1 "$fifo")
-    if [ ! -f "$WINEPREFIX/.td-ready" ]; then
+    td_wine_start
+}
+
+# The same on the display and the sound of the desktop that runs us.
+td_desktop_session_start() {
+    td_wine_env
+    td_wine_start
+}
+
+# Prepares the prefix once and starts the session's wineserver (DISPLAY set).
+td_wine_start() {
+    # Bump when the prefix settings change, so every build folder picks them up.
+    local prefixVersion=2
+    if [ "$(cat "$WINEPREFIX/.td-ready" 2>/dev/null)" != "$prefixVersion" ]; then
         td_log "preparing the Wine prefix"
         "$TD_WINE" wineboot -i >/dev/null 2>&1 || true
-        "$TD_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-        "$TD_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
+        local reg="$TD_WINE reg add"
+        $reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        $reg 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
+        # Unmanaged windows: without a window manager Wine otherwise waits 2 s
+        # each time a window is shown or hidden.
+        $reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         wineserver -w
-        touch "$WINEPREFIX/.td-ready"
+        echo "$prefixVersion" >"$WINEPREFIX/.td-ready"
+    fi
+    # A small file system that fills up, for the tests of a full disk (root only).
+    export TD_SMALL_FS=
+    if [ "$(id -u)" -eq 0 ]; then
+        mkdir -p "$TD_BUILD/smallfs"
+        mountpoint -q "$TD_BUILD/smallfs" || mount -t tmpfs -o size=1m tdsmall "$TD_BUILD/smallfs"
+        mountpoint -q "$TD_BUILD/smallfs" && TD_SMALL_FS=$TD_BUILD/smallfs
     fi
     wineserver -p
     # Start Wine's own background processes now, detached from our output: if a
@@ -102,6 +132,7 @@ ASOUND
 
 td_session_stop() {
     wineserver -k 2>/dev/null || true
+    [ -n "${TD_SMALL_FS:-}" ] && umount "$TD_SMALL_FS" 2>/dev/null
     [ -n "${TD_XVFB_PID:-}" ] && kill "$TD_XVFB_PID" 2>/dev/null
     wait 2>/dev/null || true
 }

@@ -1,5 +1,7 @@
 #include "cd_test_util.h"
 
+#include "cd/drive_scan.h"
+
 #include <cstdio>
 
 namespace td_test {
@@ -14,14 +16,11 @@ std::string HexBytes(const Bytes& bytes) {
     return s;
 }
 
-std::vector<std::string> CommandSummaries(const VirtualDrive& drive) {
-    std::vector<std::string> out;
-    char head[32];
-    for (const VLogLine& l : drive.Commands()) {
-        std::snprintf(head, sizeof head, "%02X %lu: ", l.flags, l.bufLen);
-        out.push_back(head + HexBytes(l.cdb));
-    }
-    return out;
+Drives FoundDrives() {
+    Drives found;
+    int n = GetCdDriveCount();
+    for (int i = 0; i < n; i++) found.emplace_back(CdDriveAt(i).adapter, CdDriveAt(i).target);
+    return found;
 }
 
 } // namespace td_test

@@ -1,6 +1,7 @@
 // Shared by the drive control tests.
 #pragma once
 #include "cd/cd_drive.h"
+#include "drive_bench.h"
 #include "support/vdrive_fixture.h"
 
 #include <string>
@@ -10,8 +11,10 @@ namespace td_test {
 // "BE 04 00 ..." as the tests write CDBs.
 std::string HexBytes(const Bytes& bytes);
 
-// The logged commands as "flags buflen: CDB", e.g. "48 804: 43 00 00 00 00 00 00 03 24 00".
-std::vector<std::string> CommandSummaries(const VirtualDrive& drive);
+using Drives = std::vector<std::pair<int, int>>;
+
+// The drive table as (adapter, target) pairs, scanning first if need be.
+Drives FoundDrives();
 
 // A drive layer aimed at one (adapter, target), as the player aims it.
 class AimedDrive : public CdDrive {

@@ -1,5 +1,6 @@
-// What the drive control layer puts on the bus, command by command, and how
-// the transport survives refusals and a drive that answers too late.
+// What the drive control layer puts on the bus, command by command, over ASPI
+// and over pass-through, and how the ASPI transport survives refusals and a
+// drive that answers too late.
 #include "cd/aspi_transport.h"
 #include "cd/disc_units.h"
 #include "cd/scsi_commands.h"
@@ -28,8 +29,10 @@ struct ReadBlock {
     }
 };
 
-class DriveCommands : public ::testing::Test {
+class CommandBench {
   protected:
+    explicit CommandBench(Transport transport) : drive(transport) {}
+
     VDisc disc = MakeDisc("400 300");
 
     void Stage(bool withDisc = true) {
@@ -38,12 +41,25 @@ class DriveCommands : public ::testing::Test {
         ASSERT_TRUE(drive.Apply());
     }
 
-    VirtualDrive drive;
+    DriveBench drive;
+};
+
+class DriveCommands : public ::testing::TestWithParam<Transport>, public CommandBench {
+  protected:
+    DriveCommands() : CommandBench(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(Transports, DriveCommands,
+                         ::testing::Values(Transport::Aspi, Transport::PassThrough));
+
+class DriveCommandsOverAspi : public ::testing::Test, public CommandBench {
+  protected:
+    DriveCommandsOverAspi() : CommandBench(Transport::Aspi) {}
 };
 
 } // namespace
 
-TEST_F(DriveCommands, EachCommandSendsItsExactBlock) {
+TEST_P(DriveCommands, EachCommandSendsItsExactBlock) {
     Stage();
     BYTE reply[kTocReplyBytes];
     BYTE inquiry[kInquiryReplyBytes];
@@ -55,16 +71,18 @@ TEST_F(DriveCommands, EachCommandSendsItsExactBlock) {
     EXPECT_TRUE(EjectTray(kAdapter, kTarget));
     EXPECT_TRUE(LoadTray(kAdapter, kTarget));
 
-    const std::string probe = "40 16: 42 02 40 01 00 00 00 00 10 00 00 00";
+    const std::string probe = drive.Sent("40 16: 42 02 40 01 00 00 00 00 10 00 00 00");
     EXPECT_THAT(CommandSummaries(drive),
-                ElementsAre("40 0: 1E 00 00 00 01 00", "40 0: 1E 00 00 00 00 00", probe,
-                            "48 804: 43 00 00 00 00 00 00 03 24 00", probe,
-                            "40 32: 12 00 00 00 20 00", probe, "40 0: 1B 00 00 00 02 00", probe,
-                            "40 0: 1B 00 00 00 03 00"));
+                ElementsAre(drive.Sent("40 0: 1E 00 00 00 01 00"),
+                            drive.Sent("40 0: 1E 00 00 00 00 00"), probe,
+                            drive.Sent("48 804: 43 00 00 00 00 00 00 03 24 00"), probe,
+                            drive.Sent("40 32: 12 00 00 00 20 00"), probe,
+                            drive.Sent("40 0: 1B 00 00 00 02 00"), probe,
+                            drive.Sent("40 0: 1B 00 00 00 03 00")));
     EXPECT_EQ(inquiry[0], 0x05);
 }
 
-TEST_F(DriveCommands, ReadCdFetchesTheFramesAndRecordsWhereItRead) {
+TEST_P(DriveCommands, ReadCdFetchesTheFramesAndRecordsWhereItRead) {
     Stage();
     ReadBlock block(kTransferFrames);
     ASSERT_TRUE(ReadCdSectors(&block.srb, 300, kTransferFrames));
@@ -72,21 +90,22 @@ TEST_F(DriveCommands, ReadCdFetchesTheFramesAndRecordsWhereItRead) {
     EXPECT_EQ(LastReadAddress(), 300u);
     EXPECT_EQ(StreamCurrentAddress(&block.srb), 300u);
     EXPECT_THAT(CommandSummaries(drive),
-                ElementsAre("40 61152: BE 04 00 00 01 2C 00 00 1A F0 00 00"));
+                ElementsAre(drive.Sent("40 61152: BE 04 00 00 01 2C 00 00 1A F0 00 00")));
 
     // A read past the lead-out fails, and still counts as the last read.
     EXPECT_FALSE(ReadCdSectors(&block.srb, 5000, kTransferFrames));
     EXPECT_EQ(LastReadAddress(), 5000u);
 }
 
-TEST_F(DriveCommands, SectorCountKeepsItsHighByte) {
+TEST_P(DriveCommands, SectorCountKeepsItsHighByte) {
     Stage();
     ReadBlock block(1);
     ReadCdSectors(&block.srb, 0, 0x012345);
-    EXPECT_EQ(CommandSummaries(drive).back(), "40 2352: BE 04 00 00 00 00 01 23 45 F0 00 00");
+    EXPECT_EQ(CommandSummaries(drive).back(),
+              drive.Sent("40 2352: BE 04 00 00 00 00 01 23 45 F0 00 00"));
 }
 
-TEST_F(DriveCommands, FailedStatusQueryLeavesAClearedReply) {
+TEST_P(DriveCommands, FailedStatusQueryLeavesAClearedReply) {
     Stage(false);
     BYTE reply[kSubchannelReplyBytes];
     memset(reply, kUntouched, sizeof reply);
@@ -97,10 +116,10 @@ TEST_F(DriveCommands, FailedStatusQueryLeavesAClearedReply) {
     std::vector<std::string> sent = CommandSummaries(drive);
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[1], sent[0]);
-    EXPECT_EQ(sent[2], "40 0: 1B 00 00 00 02 00");
+    EXPECT_EQ(sent[2], drive.Sent("40 0: 1B 00 00 00 02 00"));
 }
 
-TEST_F(DriveCommands, EjectIsRefusedWhileLocked) {
+TEST_P(DriveCommands, EjectIsRefusedWhileLocked) {
     Stage();
     ASSERT_TRUE(LockTray(kAdapter, kTarget));
     EXPECT_FALSE(EjectTray(kAdapter, kTarget));
@@ -108,7 +127,39 @@ TEST_F(DriveCommands, EjectIsRefusedWhileLocked) {
     EXPECT_TRUE(EjectTray(kAdapter, kTarget));
 }
 
-TEST_F(DriveCommands, AnyImmediateAnswerFromAspiIsAFailure) {
+TEST_P(DriveCommands, CheckConditionComesBackWithItsSense) {
+    drive.AddCdRom(kAdapter, kTarget, disc.cuePath); // just inserted: UNIT ATTENTION
+    ASSERT_TRUE(drive.Apply());
+    BYTE toc[kTocReplyBytes] = {};
+    SRB_ExecSCSICmd b = {};
+    b.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    b.SRB_HaId = kAdapter;
+    b.SRB_Target = kTarget;
+    b.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
+    b.SRB_BufLen = sizeof toc;
+    b.SRB_BufPointer = toc;
+    b.SRB_SenseLen = SENSE_LEN;
+    b.SRB_CDBLen = 10;
+    const BYTE readToc[] = {0x43, 0, 0, 0, 0, 0, 0, 0x03, 0x24, 0};
+    memcpy(b.CDBByte, readToc, sizeof readToc);
+    auto senseOf = [&] { return HexBytes({BYTE(b.SenseArea[2] & 0x0F), b.SenseArea[12]}); };
+
+    EXPECT_FALSE(RunSrb(&b));
+    EXPECT_EQ(b.SRB_Status, SS_ERR);
+    EXPECT_EQ(b.SRB_TargStat, STATUS_CHKCOND);
+    EXPECT_EQ(senseOf(), "06 28");
+    EXPECT_TRUE(RunSrb(&b));
+    EXPECT_EQ(b.SRB_Status, SS_COMP);
+    EXPECT_EQ(b.SRB_TargStat, STATUS_GOOD);
+    EXPECT_EQ(toc[3], 2);
+
+    drive.devices[0].image.clear();
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_FALSE(RunSrb(&b));
+    EXPECT_EQ(senseOf(), "02 3A");
+}
+
+TEST_F(DriveCommandsOverAspi, AnyImmediateAnswerFromAspiIsAFailure) {
     for (const char* result : {"comp", "error", "invalid"}) {
         drive.aspi.sendResult = result;
         Stage();
@@ -117,7 +168,7 @@ TEST_F(DriveCommands, AnyImmediateAnswerFromAspiIsAFailure) {
     }
 }
 
-TEST_F(DriveCommands, LateCompletionCorruptsNothingAndTheNextCommandWorks) {
+TEST_F(DriveCommandsOverAspi, LateCompletionCorruptsNothingAndTheNextCommandWorks) {
     VDevice& d = drive.AddCdRom(kAdapter, kTarget, disc.cuePath);
     d.unitAttention = false;
     d.hangMs = static_cast<int>(kSrbTimeoutMs) + 1500;

@@ -1,5 +1,5 @@
-// Finding the CD-ROM drives: which targets qualify, in what order, and that the
-// bus is scanned once per process.
+// Finding the CD-ROM drives, over ASPI and over pass-through: which targets
+// qualify, in what order, and that the buses are scanned once per process.
 #include "cd/drive_scan.h"
 #include "cd_test_util.h"
 
@@ -9,24 +9,23 @@ using namespace td_test;
 
 namespace {
 
-std::vector<std::pair<int, int>> FoundDrives() {
-    std::vector<std::pair<int, int>> found;
-    int n = GetCdDriveCount();
-    for (int i = 0; i < n; i++) found.emplace_back(CdDriveAt(i).adapter, CdDriveAt(i).target);
-    return found;
-}
+class DriveScan : public ::testing::TestWithParam<Transport> {
+  protected:
+    DriveBench drive{GetParam()};
+};
 
-using Drives = std::vector<std::pair<int, int>>;
+INSTANTIATE_TEST_SUITE_P(Transports, DriveScan,
+                         ::testing::Values(Transport::Aspi, Transport::PassThrough));
 
 } // namespace
 
-TEST(DriveScan, WithoutAspiConfigurationThereAreNoDrives) {
+TEST_P(DriveScan, WithoutAnyDriveThereAreNoDrives) {
     SetEnvironmentVariableA("TUNEDECK_VDRIVE", nullptr);
     EXPECT_EQ(GetCdDriveCount(), 0);
 }
 
-TEST(DriveScan, ABadSupportStatusMeansNoDrivesAndNoCommands) {
-    VirtualDrive drive;
+TEST(DriveScanOverAspi, ABadSupportStatusMeansNoDrivesAndNoCommands) {
+    DriveBench drive(Transport::Aspi);
     drive.AddCdRom(0, 2);
     drive.aspi.supportStatus = 0xE8;
     ASSERT_TRUE(drive.Apply());
@@ -34,22 +33,24 @@ TEST(DriveScan, ABadSupportStatusMeansNoDrivesAndNoCommands) {
     EXPECT_TRUE(drive.Commands().empty());
 }
 
-TEST(DriveScan, FindsTargetsInOrderAndProbesEachBeforeAsking) {
-    VirtualDrive drive;
+TEST_P(DriveScan, FindsTargetsInOrderAndProbesEachBeforeAsking) {
     drive.AddCdRom(0, 5);
     drive.AddCdRom(0, 2);
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(FoundDrives(), (Drives{{0, 2}, {0, 5}}));
+    // A probe and an INQUIRY for each of targets 0-7; over pass-through only
+    // the targets with a device hear them.
+    std::vector<int> heard = {0, 1, 2, 3, 4, 5, 6, 7};
+    if (GetParam() == Transport::PassThrough) heard = {2, 5};
     std::vector<VLogLine> cmds = drive.Commands();
-    ASSERT_EQ(cmds.size(), 16u); // a probe and an INQUIRY for each of targets 0-7
+    ASSERT_EQ(cmds.size(), 2 * heard.size());
     for (size_t i = 0; i < cmds.size(); i++) {
-        EXPECT_EQ(cmds[i].target, int(i / 2));
+        EXPECT_EQ(cmds[i].target, heard[i / 2]);
         EXPECT_EQ(cmds[i].cdb[0], i % 2 ? 0x12 : 0x42);
     }
 }
 
-TEST(DriveScan, KeepsTheFirstFiveAndStopsThere) {
-    VirtualDrive drive;
+TEST_P(DriveScan, KeepsTheFirstFiveAndStopsThere) {
     for (auto [ha, t] : Drives{{0, 6}, {0, 1}, {1, 7}, {1, 0}, {1, 3}, {1, 4}, {2, 0}})
         drive.AddCdRom(ha, t);
     ASSERT_TRUE(drive.Apply());
@@ -57,10 +58,17 @@ TEST(DriveScan, KeepsTheFirstFiveAndStopsThere) {
     for (const VLogLine& l : drive.Commands()) EXPECT_NE(l.ha, 2);
 }
 
-TEST(DriveScan, SkipsQualifiedDisksSilentTargetsAndTargetsAboveSeven) {
-    VirtualDrive drive;
+TEST_P(DriveScan, SkipsQualifiedDisksAndSilentTargets) {
     drive.AddCdRom(0, 1).type = "cdrom-qualified";
     drive.AddCdRom(0, 2).type = "disk";
+    drive.AddCdRom(0, 4);
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(FoundDrives(), (Drives{{0, 4}}));
+}
+
+// Over pass-through the transport numbers the devices itself, within 0-7.
+TEST(DriveScanOverAspi, NeverExaminesTargetsAboveSeven) {
+    DriveBench drive(Transport::Aspi);
     drive.AddCdRom(0, 4);
     drive.AddCdRom(0, 9);
     drive.AddCdRom(0, 15);
@@ -69,8 +77,7 @@ TEST(DriveScan, SkipsQualifiedDisksSilentTargetsAndTargetsAboveSeven) {
     for (const VLogLine& l : drive.Commands()) EXPECT_LT(l.target, 8);
 }
 
-TEST(DriveScan, ASecondCountSendsNothing) {
-    VirtualDrive drive;
+TEST_P(DriveScan, ASecondCountSendsNothing) {
     drive.AddCdRom(0, 0);
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(GetCdDriveCount(), 1);

@@ -1,5 +1,6 @@
-// The table of contents: addressing answered from a real disc's TOC, the drive
-// status queries, and replies that must be refused rather than read.
+// The table of contents: addressing answered from a real disc's TOC and the
+// drive status queries, over ASPI and over pass-through, and replies that must
+// be refused rather than read.
 #include "cd/scsi_commands.h"
 #include "cd/toc.h"
 #include "cd_test_util.h"
@@ -10,10 +11,10 @@ using namespace td_test;
 
 namespace {
 
-class Toc : public ::testing::Test {
+class Toc : public ::testing::TestWithParam<Transport> {
   protected:
     AimedDrive player{0, 1};
-    VirtualDrive drive;
+    DriveBench drive{GetParam()};
 
     VDisc Insert(const std::string& description) {
         VDisc disc = MakeDisc(description);
@@ -39,9 +40,12 @@ Bytes Reply(int first, int last, const std::vector<uint32_t>& starts, size_t des
     return r;
 }
 
+INSTANTIATE_TEST_SUITE_P(Transports, Toc,
+                         ::testing::Values(Transport::Aspi, Transport::PassThrough));
+
 } // namespace
 
-TEST_F(Toc, AnswersAddressingFromTheDisc) {
+TEST_P(Toc, AnswersAddressingFromTheDisc) {
     VDisc disc = Insert("1000 900 800 700/150 600 500 400 300 200 1000 2000 3000");
     ASSERT_TRUE(player.LoadToc());
     const auto& t = disc.layout.tracks;
@@ -62,13 +66,13 @@ TEST_F(Toc, AnswersAddressingFromTheDisc) {
     EXPECT_EQ(player.TrackLength(13), 0u);
 }
 
-TEST_F(Toc, ShortDiscEndsAtItsLeadOut) {
+TEST_P(Toc, ShortDiscEndsAtItsLeadOut) {
     Insert("60 40");
     ASSERT_TRUE(player.LoadToc());
     EXPECT_EQ(player.DiscEnd(), 100u);
 }
 
-TEST_F(Toc, FullDiscOfNinetyNineTracks) {
+TEST_P(Toc, FullDiscOfNinetyNineTracks) {
     std::string description;
     for (int i = 0; i < kMaxTrackNumber; i++) description += "5 ";
     VDisc disc = Insert(description);
@@ -79,7 +83,7 @@ TEST_F(Toc, FullDiscOfNinetyNineTracks) {
     EXPECT_EQ(player.TrackOfAddress(99 * 5 - 1), 99);
 }
 
-TEST_F(Toc, AFailedReadKeepsTheTable) {
+TEST_P(Toc, AFailedReadKeepsTheTable) {
     VDisc disc = Insert("300 200");
     ASSERT_TRUE(player.LoadToc());
     drive.devices[0].trayOpen = true;
@@ -89,7 +93,7 @@ TEST_F(Toc, AFailedReadKeepsTheTable) {
     EXPECT_EQ(player.TrackStart(3), disc.layout.leadOut);
 }
 
-TEST_F(Toc, StatusQueriesFollowTheTray) {
+TEST_P(Toc, StatusQueriesFollowTheTray) {
     Insert("300 200");
     SetLastReadAddress(1234);
     EXPECT_FALSE(player.DriveReportsOpen());

@@ -18,6 +18,49 @@ std::string FromUnixPath(const std::string& unixPath) {
     return p;
 }
 
+std::string ToUnixPath(const std::string& windowsPath) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return std::string();
+    std::wstring wide(windowsPath.begin(), windowsPath.end());
+    char* name = unixName(wide.c_str());
+    if (!name) return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+int RunLinuxCommand(const std::string& commandLine, DWORD timeoutMs) {
+    // Wine does not wait for a Linux process, nor pass on its exit status: the
+    // shell writes the status to a file when the command is done.
+    static int serial;
+    std::string marker = ScratchDir() + "\\linux-status-" + std::to_string(++serial);
+    // Wine splits the command line the Windows way, so the script is one
+    // double-quoted argument.
+    std::string script = commandLine + "; echo $? > " + ToUnixPath(marker), quoted;
+    for (char c : script) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+    std::string cmd = "/bin/sh -c \"" + quoted + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << commandLine;
+        return -1;
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::string status;
+    PumpUntil(
+        [&] {
+            Bytes b = ReadFileBytes(marker);
+            status.assign(b.begin(), b.end());
+            return !status.empty() && status.back() == '\n';
+        },
+        timeoutMs);
+    return status.empty() ? -1 : atoi(status.c_str());
+}
+
 static void RemoveTree(const std::string& dir) {
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);

@@ -37,6 +37,13 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 // Windows path for a Linux path (Wine maps / to drive Z:).
 std::string FromUnixPath(const std::string& unixPath);
 
+// The Linux path Wine keeps a Windows path at, for handing to Linux tools.
+std::string ToUnixPath(const std::string& windowsPath);
+
+// Runs a Linux shell command (Wine starts Linux programs natively) and waits
+// for it; returns its exit status, or -1 when it did not finish in time.
+int RunLinuxCommand(const std::string& commandLine, DWORD timeoutMs = 30000);
+
 // Dispatches this thread's messages for `ms` milliseconds.
 void PumpMessages(DWORD ms);
 

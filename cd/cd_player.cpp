@@ -1,0 +1,190 @@
+#include "cd/cd_player.h"
+
+#include "audio/cd_audio_ioproc.h"
+#include "audio/pcm_format.h"
+#include "audio/wave_streamer.h"
+#include "cd/disc_units.h"
+#include "cd/drive_scan.h"
+#include "cd/scsi_commands.h"
+
+namespace {
+
+constexpr int kTocAttempts = 5;
+
+// A range "end - start <= 0", as a signed difference of frame addresses.
+bool RangeIsEmpty(DWORD start, DWORD end) {
+    return static_cast<LONG>(end - start) <= 0;
+}
+
+} // namespace
+
+CdPlayer::CdPlayer() {}
+
+CdPlayer::~CdPlayer() {}
+
+int CdPlayer::OpenDisc() {
+    if (openDrive_ != 0) CloseDisc();
+    driveCount_ = GetCdDriveCount();
+    if (driveCount_ == 0) return 0;
+    currentTrack_ = 1;
+    for (int index = 0; index < driveCount_; index++) {
+        if (SelectDrive(index)) {
+            openDrive_ = index + 1;
+            SeekTo(TrackStart(1));
+            break;
+        }
+    }
+    return openDrive_ != 0 ? driveCount_ : 0;
+}
+
+void CdPlayer::CloseDisc() {
+    Stop();
+    SeekTo(0);
+    openDrive_ = 0;
+}
+
+bool CdPlayer::SelectDrive(int index) {
+    if (GetCdDriveCount() < 1 || index >= GetCdDriveCount()) return false;
+    adapter_ = CdDriveAt(index).adapter;
+    target_ = CdDriveAt(index).target;
+    if (DriveReportsOpen()) return false;
+    for (int attempt = 0; attempt < kTocAttempts; attempt++)
+        if (LoadToc() && LastTrack() > 1) return true;
+    return false; // a disc of one track is never taken
+}
+
+bool CdPlayer::SetStreamRange(DWORD start, DWORD end) {
+    request_.SRB_HaId = static_cast<BYTE>(adapter_);
+    request_.SRB_Target = static_cast<BYTE>(target_);
+    if (RangeIsEmpty(start, end)) return false;
+    SetLastReadAddress(start);
+    SetStreamCurrentAddress(&request_, start);
+    SetStreamEndAddress(&request_, end);
+    return true;
+}
+
+bool CdPlayer::SeekTo(DWORD address) {
+    SetCurrentTrackFromAddress(address);
+    // The streamer closes the stream when a playback ends; never touch it after.
+    if (streamer_ && streamer_->IsSourceOpen(stream_)) mmioSeek(stream_, address, SEEK_SET);
+    DWORD end = TrackStart(currentTrack_ + 1) - kTrackEndMargin;
+    bool ok = SetStreamRange(address, end);
+    if (streamer_) streamer_->SetRemaining((end - address) * kFrameBytes);
+    return ok;
+}
+
+bool CdPlayer::PlayFrom(DWORD address) {
+    SetCurrentTrackFromAddress(address);
+    return PlayRange(address, TrackStart(currentTrack_ + 1) - kTrackEndMargin);
+}
+
+bool CdPlayer::PlayRange(DWORD start, DWORD end) {
+    if (!streamer_) return false;
+    DWORD length = (end - start) * kFrameBytes;
+    streamInfo_ = MMIOINFO{};
+    streamInfo_.fccIOProc = kCdAudioFourcc;
+    SetStreamRange(start, end); // an empty range keeps the previous one
+    stream_ = mmioOpenA(reinterpret_cast<LPSTR>(&request_), &streamInfo_, 0);
+    if (!stream_) return false;
+    PCMWAVEFORMAT format;
+    MakePcmFormat(WAVE_FORMAT_4S16, &format);
+    if (!streamer_->OpenOutput(stream_, length, &format)) {
+        stream_ = nullptr; // a refused stream is the streamer's to close
+        return false;
+    }
+    streamer_->StartOutput();
+    playerState_ = MCI_MODE_PLAY;
+    return true;
+}
+
+bool CdPlayer::PlayTrack(int track) {
+    if (track > TrackCount()) return false;
+    return PlayFrom(TrackStart(track));
+}
+
+void CdPlayer::StepTrack(bool forward) {
+    int t = forward ? currentTrack_ + 1 : currentTrack_ - 1;
+    if (t < FirstTrack()) t = LastTrack();
+    if (t > LastTrack()) t = FirstTrack();
+    SeekTo(TrackStart(t));
+}
+
+void CdPlayer::Skip30Seconds(bool forward) {
+    DWORD a = StreamPosition();
+    if (forward)
+        a += kSkipFrames;
+    else
+        a = a < kSkipFrames ? DiscEnd() - kSkipFrames : a - kSkipFrames;
+    SeekTo(a < TrackStart(0) || a >= DiscEnd() ? TrackStart(0) : a);
+}
+
+void CdPlayer::PauseResume() {
+    if (GetState() == MCI_MODE_PLAY) {
+        if (streamer_) streamer_->StopOutput();
+        stream_ = nullptr;
+        playerState_ = MCI_MODE_PAUSE;
+        return;
+    }
+    // Resumes at the read position, ahead of what was heard by what was buffered.
+    PlayFrom(StreamPosition());
+}
+
+bool CdPlayer::Stop() {
+    playerState_ = MCI_MODE_STOP;
+    if (streamer_) streamer_->StopOutput();
+    stream_ = nullptr;
+    return true;
+}
+
+bool CdPlayer::Eject() {
+    Stop();
+    return EjectTray(adapter_, target_);
+}
+
+bool CdPlayer::Load() {
+    Stop();
+    return LoadTray(adapter_, target_);
+}
+
+int CdPlayer::GetState() {
+    return DriveReportsOpen() ? MCI_MODE_OPEN : playerState_;
+}
+
+DWORD CdPlayer::GetPosition() {
+    DWORD p = DrivePosition();
+    // The frames of the current block that the device has already played.
+    if (playerState_ == MCI_MODE_PLAY && streamer_)
+        p += (streamer_->GetPlayedBytes() % kTransferBytes) / kFrameBytes;
+    return p;
+}
+
+int CdPlayer::SetCurrentTrackFromAddress(DWORD address) {
+    currentTrack_ = TrackOfAddress(address);
+    return currentTrack_;
+}
+
+DWORD CdPlayer::TrackLengthForSave(int track) {
+    DWORD start = TrackStart(track);
+    DWORD end = TrackStart(track + 1) - kTrackEndMargin;
+    return SetStreamRange(start, end) ? end - start : 0;
+}
+
+DWORD CdPlayer::ReadRawSectors(BYTE* buffer, DWORD address, DWORD count) {
+    request_.SRB_HaId = static_cast<BYTE>(adapter_);
+    request_.SRB_Target = static_cast<BYTE>(target_);
+    request_.SRB_BufPointer = buffer;
+    request_.SRB_BufLen = count * kFrameBytes;
+    return ReadCdSectors(&request_, address, count) ? count * kFrameBytes : 0;
+}
+
+bool CdPlayer::LockDoor() {
+    return LockTray(adapter_, target_);
+}
+
+bool CdPlayer::UnlockDoor() {
+    return UnlockTray(adapter_, target_);
+}
+
+DWORD CdPlayer::StreamPosition() const {
+    return StreamCurrentAddress(&request_);
+}

@@ -1,0 +1,57 @@
+// The one object through which the program uses the CD-ROM drive: it opens a
+// disc, plays ranges of it digitally through the wave streamer (READ CD into an
+// mmio stream), and carries the transport state the deck shows.
+#pragma once
+#include "cd/cd_drive.h"
+
+#include <mmsystem.h>
+
+class WaveStreamer;
+
+class CdPlayer : public CdDrive {
+  public:
+    CdPlayer();
+    ~CdPlayer() override;
+
+    // The streamer that plays the disc; the deck creates it after the player.
+    void SetStreamer(WaveStreamer* streamer) { streamer_ = streamer; }
+
+    int OpenDisc(); // the drive count if a disc was opened, else 0
+    void CloseDisc();
+    bool SelectDrive(int index);
+
+    bool SetStreamRange(DWORD start, DWORD end);
+    bool SeekTo(DWORD address);
+    bool PlayFrom(DWORD address);
+    bool PlayRange(DWORD start, DWORD end);
+    bool PlayTrack(int track);
+    void StepTrack(bool forward);
+    void Skip30Seconds(bool forward);
+    void PauseResume();
+    bool Stop();
+    bool Eject();
+    bool Load();
+
+    int GetState(); // MCI_MODE_STOP, MCI_MODE_PLAY, MCI_MODE_PAUSE or MCI_MODE_OPEN
+    DWORD GetPosition();
+    int SetCurrentTrackFromAddress(DWORD address);
+    int CurrentTrack() const { return currentTrack_; }
+    void SetCurrentTrack(int track) { currentTrack_ = track; }
+
+    DWORD TrackLengthForSave(int track);                            // frames, 0 on refusal
+    DWORD ReadRawSectors(BYTE* buffer, DWORD address, DWORD count); // bytes, 0 on failure
+    bool LockDoor();
+    bool UnlockDoor();
+
+    SRB_ExecSCSICmd* StreamRequest() { return &request_; }
+    DWORD StreamPosition() const;
+
+  private:
+    int openDrive_ = 0; // drive table index + 1, 0 while no disc is open
+    int playerState_ = MCI_MODE_STOP;
+    int driveCount_ = 0;
+    MMIOINFO streamInfo_ = {};
+    HMMIO stream_ = nullptr;
+    int currentTrack_ = 0;
+    WaveStreamer* streamer_ = nullptr;
+};

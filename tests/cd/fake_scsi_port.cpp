@@ -1,0 +1,208 @@
+#include "fake_scsi_port.h"
+
+#include "cd/passthrough_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace td_test {
+
+namespace {
+
+constexpr ULONG_PTR kHandleBase = 0x7D000; // fake handles: base + drive letter
+constexpr char kDevicePrefix[] = "\\\\.\\";
+constexpr DWORD kMsPerSecond = 1000;
+constexpr ULONG kMaxTransfer = 0x10000;
+
+FakeScsiPort* g_port;
+
+FakeCdRom* DeviceOf(HANDLE h) {
+    ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
+    if (!g_port || v <= kHandleBase || v > kHandleBase + 'Z') return nullptr;
+    return g_port->Find(char(v - kHandleBase));
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+DWORD WINAPI LogicalDrives() {
+    DWORD mask = 0;
+    for (char c = 'A'; c <= 'Z'; c++)
+        if (g_port->fixedLetters.find(c) != std::string::npos || g_port->Find(c))
+            mask |= 1u << (c - 'A');
+    return mask;
+}
+
+UINT WINAPI DriveType(LPCSTR root) {
+    char c = char(toupper(root[0]));
+    if (g_port->Find(c)) return DRIVE_CDROM;
+    return g_port->fixedLetters.find(c) != std::string::npos ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+}
+
+HANDLE WINAPI OpenDevice(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD how,
+                         DWORD, HANDLE) {
+    g_port->opened.push_back(OpenCall{path, access, share, how});
+    size_t prefix = sizeof kDevicePrefix - 1;
+    FakeCdRom* d = std::strncmp(path, kDevicePrefix, prefix) == 0 && std::strlen(path) == prefix + 2
+                       ? g_port->Find(path[prefix])
+                       : nullptr;
+    if (!d || !d->opens) {
+        SetLastError(d ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return reinterpret_cast<HANDLE>(kHandleBase + ULONG_PTR(d->letter));
+}
+
+BOOL WINAPI CloseDevice(HANDLE h) {
+    ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
+    g_port->closed.push_back(char(v - kHandleBase));
+    return TRUE;
+}
+
+BOOL PassThrough(FakeCdRom& d, void* in, DWORD inBytes, void* out, DWORD outBytes,
+                 DWORD* returned) {
+    if (!in || !out || inBytes < sizeof(SCSI_PASS_THROUGH_DIRECT) ||
+        outBytes < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        return Fail(ERROR_INVALID_PARAMETER);
+    // The system buffer of a METHOD_BUFFERED call: in, worked on, copied out.
+    Bytes io(static_cast<BYTE*>(in), static_cast<BYTE*>(in) + inBytes);
+    auto& s = *reinterpret_cast<SCSI_PASS_THROUGH_DIRECT*>(io.data());
+    ULONG_PTR buffer = reinterpret_cast<ULONG_PTR>(s.DataBuffer);
+    if (s.Length != sizeof s || s.CdbLength == 0 || s.CdbLength > sizeof s.Cdb ||
+        s.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED ||
+        (s.DataTransferLength && (!buffer || s.DataIn == SCSI_IOCTL_DATA_UNSPECIFIED)) ||
+        (buffer & d.alignmentMask) || s.SenseInfoOffset + s.SenseInfoLength > inBytes)
+        return Fail(ERROR_INVALID_PARAMETER);
+
+    PassThroughCall c = {};
+    c.letter = d.letter;
+    c.port = d.address.PortNumber;
+    c.target = d.address.TargetId;
+    c.sent = s;
+    c.cdb.assign(s.Cdb, s.Cdb + s.CdbLength);
+    c.succeeded = true;
+    if (d.fails) c.error = ERROR_IO_DEVICE;
+    if (d.hangMs >= s.TimeOutValue * kMsPerSecond) c.error = ERROR_SEM_TIMEOUT;
+    if (c.error) {
+        c.succeeded = false;
+        g_port->calls.push_back(c);
+        return Fail(c.error);
+    }
+    Sleep(std::max(d.delayMs, d.hangMs));
+
+    bool reads = s.DataIn == SCSI_IOCTL_DATA_IN;
+    vdrive::ScsiResult r;
+    d.scsi.Execute(s.Cdb, s.CdbLength, reads ? static_cast<uint8_t*>(s.DataBuffer) : nullptr,
+                   reads ? s.DataTransferLength : 0, &r);
+    s.ScsiStatus = r.status;
+    s.DataTransferLength = r.transferred;
+    c.scsiStatus = r.status;
+    if (r.status == vdrive::kStatusCheckCondition) {
+        uint8_t sense[vdrive::kSenseBytes];
+        vdrive::FormatSense(r.sense, sense);
+        s.SenseInfoLength = UCHAR(std::min<size_t>(s.SenseInfoLength, sizeof sense));
+        std::memcpy(io.data() + s.SenseInfoOffset, sense, s.SenseInfoLength);
+        c.senseKey = r.sense.key;
+        c.asc = r.sense.asc;
+        c.ascq = r.sense.ascq;
+    } else {
+        s.SenseInfoLength = 0;
+    }
+    g_port->calls.push_back(c);
+    std::memcpy(out, io.data(), std::min(inBytes, outBytes));
+    *returned = sizeof s;
+    return TRUE;
+}
+
+BOOL WINAPI Control(HANDLE h, DWORD code, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
+                    LPDWORD returned, LPOVERLAPPED) {
+    FakeCdRom* d = DeviceOf(h);
+    if (!d) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    *returned = 0;
+    switch (code) {
+        case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+            return PassThrough(*d, in, inBytes, out, outBytes, returned);
+        case IOCTL_SCSI_GET_ADDRESS:
+            if (!d->answersAddress) return Fail(ERROR_INVALID_FUNCTION);
+            if (outBytes < sizeof d->address) return Fail(ERROR_INSUFFICIENT_BUFFER);
+            std::memcpy(out, &d->address, sizeof d->address);
+            *returned = sizeof d->address;
+            return TRUE;
+        case IOCTL_SCSI_GET_CAPABILITIES: {
+            if (!d->answersCapabilities) return Fail(ERROR_INVALID_FUNCTION);
+            IO_SCSI_CAPABILITIES caps = {};
+            if (outBytes < sizeof caps) return Fail(ERROR_INSUFFICIENT_BUFFER);
+            caps.Length = sizeof caps;
+            caps.MaximumTransferLength = kMaxTransfer;
+            caps.AlignmentMask = d->alignmentMask;
+            std::memcpy(out, &caps, sizeof caps);
+            *returned = sizeof caps;
+            return TRUE;
+        }
+        default: return Fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+const PassThroughIo kFakeIo = {LogicalDrives, DriveType, OpenDevice, Control, CloseDevice};
+
+} // namespace
+
+bool FakeCdRom::Load(const std::string& cuePath) {
+    scsi.SetMedium(nullptr, nullptr);
+    image_.reset();
+    discPath_ = cuePath;
+    if (cuePath.empty()) return true;
+    char error[vdrive::kImageErrorChars];
+    image_.reset(vdrive::CueImage::Load(cuePath.c_str(), error, sizeof error));
+    if (!image_) {
+        ADD_FAILURE() << cuePath << ": " << error;
+        return false;
+    }
+    scsi.SetMedium(&image_->Layout(), image_.get());
+    return true;
+}
+
+bool FakeCdRom::Insert(const std::string& cuePath) {
+    bool ok = Load(cuePath);
+    scsi.SetTray(false);
+    scsi.NoteMediumInserted();
+    return ok;
+}
+
+FakeScsiPort::FakeScsiPort() {
+    g_port = this;
+    SetPassThroughIo(&kFakeIo);
+}
+
+FakeScsiPort::~FakeScsiPort() {
+    SetPassThroughIo(nullptr);
+    g_port = nullptr;
+}
+
+FakeCdRom& FakeScsiPort::Add(char letter, int port, int target) {
+    devices_.push_back(std::make_unique<FakeCdRom>());
+    FakeCdRom& d = *devices_.back();
+    d.letter = letter;
+    d.address.PortNumber = UCHAR(port);
+    d.address.TargetId = UCHAR(target);
+    return d;
+}
+
+FakeCdRom* FakeScsiPort::Find(char letter) {
+    for (auto& d : devices_)
+        if (d->letter == letter) return d.get();
+    return nullptr;
+}
+
+void FakeScsiPort::Remove(char letter) {
+    devices_.erase(std::remove_if(devices_.begin(), devices_.end(),
+                                  [&](const auto& d) { return d->letter == letter; }),
+                   devices_.end());
+}
+
+} // namespace td_test

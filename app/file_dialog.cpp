@@ -1,0 +1,80 @@
+#include "app/file_dialog.h"
+
+#include "app/deck.h"
+
+#include <commdlg.h>
+
+#include <cstddef>
+
+namespace {
+
+constexpr DWORD kDialogFlags =
+    OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_NOTESTFILECREATE;
+constexpr DWORD kFirstFilter = 1;
+
+#if defined(__i386__)
+// OPENFILENAME_SIZE_VERSION_400A: the record up to the fields Windows 2000 added.
+static_assert(offsetof(OPENFILENAMEA, pvReserved) == 76,
+              "the dialog record of the 32-bit platform");
+#endif
+static_assert(kDialogPathChars < kLastPathSize, "a chosen path fits the last path");
+
+// The current directory, put back when the dialog is over (the dialog may move it).
+class SavedDirectory {
+  public:
+    SavedDirectory() {
+        DWORD n = GetCurrentDirectoryA(sizeof dir_, dir_);
+        saved_ = n > 0 && n < sizeof dir_;
+    }
+    ~SavedDirectory() {
+        if (saved_) SetCurrentDirectoryA(dir_);
+    }
+    SavedDirectory(const SavedDirectory&) = delete;
+    SavedDirectory& operator=(const SavedDirectory&) = delete;
+
+  private:
+    char dir_[MAX_PATH];
+    bool saved_;
+};
+
+} // namespace
+
+void SplitDialogPath(const char* path, DialogStart* start) {
+    start->fileName[0] = start->initialDir[0] = '\0';
+    if (!path) return;
+    int separator = -1;
+    for (int i = 0; path[i]; i++)
+        if (path[i] == '\\' || path[i] == ':') separator = i;
+    lstrcpynA(start->fileName, path + separator + 1, kDialogPathChars);
+    // The folder drops its last character, the separator itself: "C:\" gives "C:".
+    if (separator > 0) {
+        int chars = separator < kDialogPathChars ? separator : kDialogPathChars - 1;
+        lstrcpynA(start->initialDir, path, chars + 1);
+    }
+}
+
+const char* FileDialog(HWND owner, const char* filter, char* path, const char* title) {
+    SavedDirectory savedDirectory;
+    DialogStart start;
+    SplitDialogPath(path, &start);
+    char fileTitle[kDialogPathChars] = {};
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = kFirstFilter;
+    ofn.lpstrFile = start.fileName;
+    ofn.nMaxFile = kDialogPathChars;
+    ofn.lpstrFileTitle = fileTitle;
+    ofn.nMaxFileTitle = kDialogPathChars;
+    ofn.lpstrInitialDir = start.initialDir;
+    ofn.lpstrTitle = title;
+    ofn.Flags = kDialogFlags;
+    // Both uses are open dialogs: without OFN_FILEMUSTEXIST a new name is accepted too.
+    if (!GetOpenFileNameA(&ofn)) {
+        CommDlgExtendedError();
+        return nullptr;
+    }
+    lstrcpynA(path, start.fileName, kLastPathSize);
+    return path;
+}

@@ -5,7 +5,8 @@
 TD_ROOT=${TD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TD_BUILD=${TD_BUILD:-$TD_ROOT/build}
 TD_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    googletest wine wine64 xvfb xauth xdotool imagemagick x11-apps sox bchunk)
+    googletest wine wine64 xvfb xauth xdotool imagemagick x11-apps sox bchunk
+    clang libclang-rt-14-dev)
 
 td_log() { printf '== %s\n' "$*" >&2; }
 
@@ -117,17 +118,22 @@ td_wine_start() {
         wineserver -w
         echo "$prefixVersion" >"$WINEPREFIX/.td-ready"
     fi
-    # A small file system that fills up, for the tests of a full disk (root only).
-    export TD_SMALL_FS=
-    if [ "$(id -u)" -eq 0 ]; then
-        mkdir -p "$TD_BUILD/smallfs"
-        mountpoint -q "$TD_BUILD/smallfs" || mount -t tmpfs -o size=1m tdsmall "$TD_BUILD/smallfs"
-        mountpoint -q "$TD_BUILD/smallfs" && TD_SMALL_FS=$TD_BUILD/smallfs
-    fi
-    wineserver -p
+    # A server left from an earlier session may hold a display that is gone.
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    wineserver -p </dev/null >/dev/null 2>&1
     # Start Wine's own background processes now, detached from our output: if a
     # test started them, they would inherit its pipes and ctest would wait for them.
     "$TD_WINE" wineboot -u </dev/null >/dev/null 2>&1 || true
+}
+
+# A small file system that fills up, for the tests of a full disk (root only).
+td_small_fs_start() {
+    export TD_SMALL_FS=
+    [ "$(id -u)" -eq 0 ] || return 0
+    mkdir -p "$TD_BUILD/smallfs"
+    mountpoint -q "$TD_BUILD/smallfs" || mount -t tmpfs -o size=1m tdsmall "$TD_BUILD/smallfs"
+    mountpoint -q "$TD_BUILD/smallfs" && TD_SMALL_FS=$TD_BUILD/smallfs
 }
 
 td_session_stop() {

@@ -30,6 +30,11 @@ constexpr CapabilityFormat kCapabilityFormats[] = {
 
 constexpr WORD kBitsPerByte = 8;
 constexpr WORD kMaxSampleBits = 32;
+// As many channels as a channel mask can name speakers, and the fastest rate
+// any converter offers. Wine's audio corrupts its heap when asked for a few
+// dozen channels or an absurd rate, even as it refuses them.
+constexpr WORD kMaxChannels = 18;
+constexpr DWORD kMaxSampleRate = 768000;
 // The extensible part after WAVEFORMATEX: valid bits, channel mask, sub-format.
 constexpr WORD kExtensibleExtraSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
 // Beyond stereo the channel mask decides the speaker layout, so it is kept.
@@ -69,7 +74,8 @@ int IsPlayablePcm(const WAVEFORMATEX* format) {
     } else if (format->wFormatTag != WAVE_FORMAT_PCM) {
         return 0;
     }
-    if (format->nChannels == 0 || format->nSamplesPerSec == 0) return 0;
+    if (format->nChannels == 0 || format->nChannels > kMaxChannels) return 0;
+    if (format->nSamplesPerSec == 0 || format->nSamplesPerSec > kMaxSampleRate) return 0;
     if (bits == 0 || bits > kMaxSampleBits || bits % kBitsPerByte != 0) return 0;
     return (DWORD)format->nBlockAlign == (DWORD)format->nChannels * bits / kBitsPerByte;
 }

@@ -15,8 +15,8 @@ constexpr DWORD kPcmFormatSize = sizeof(PCMWAVEFORMAT);
 int MakePcmFormat(DWORD flag, PCMWAVEFORMAT* format);
 
 // 1 when `format` is integer PCM (plain or WAVE_FORMAT_EXTENSIBLE) with sane
-// channels, sample size, block align and rate. Reads the extensible part only
-// when the tag says it is there.
+// channels (1 to 18), sample size, block align and rate (up to 768 kHz). Reads
+// the extensible part only when the tag says it is there.
 int IsPlayablePcm(const WAVEFORMATEX* format);
 
 // Takes the first `size` bytes of a "fmt " chunk (the rest of `record` must be

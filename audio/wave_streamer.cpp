@@ -31,24 +31,61 @@ static_assert(sizeof(WAVEHDR) == 32, "the waveOut header of a block slot");
 
 enum class WaveHeader { kPlayable, kNoWaveFormat, kUnplayable, kEmpty };
 
+constexpr LONG kChunkHeaderSize = 2 * sizeof(DWORD); // id and size
+constexpr LONG kFormTypeSize = sizeof(FOURCC);
+constexpr LONG kSeekFailed = -1;
+
+// Where the chunk after `chunk` starts: its data, and a pad byte after an odd size.
+LONGLONG ChunkEnd(const MMCKINFO& chunk) {
+    return (LONGLONG)chunk.dwDataOffset + chunk.cksize + (chunk.cksize & 1);
+}
+
+// Looks for chunk `id` (of form type `form`, unless 0) from `from` on, as
+// mmioDescend does with MMIO_FINDCHUNK or MMIO_FINDRIFF, and leaves the file
+// at its data (past the form type). The search must start before
+// `parentEnd`. mmio's own search follows every size field blindly, so a size
+// that wraps the 32-bit offset sends it back to a header it has already read,
+// for ever; this one only goes forward, and never past `fileEnd`.
+bool FindChunk(HMMIO file, FOURCC id, FOURCC form, LONGLONG from, LONGLONG parentEnd,
+               LONGLONG fileEnd, MMCKINFO* chunk) {
+    if (from >= parentEnd) return false;
+    for (LONGLONG at = from; at + kChunkHeaderSize <= fileEnd; at = ChunkEnd(*chunk)) {
+        DWORD header[2];
+        if (mmioSeek(file, (LONG)at, SEEK_SET) != (LONG)at ||
+            mmioRead(file, reinterpret_cast<HPSTR>(header), kChunkHeaderSize) != kChunkHeaderSize)
+            return false;
+        *chunk = MMCKINFO{};
+        chunk->ckid = header[0];
+        chunk->cksize = header[1];
+        chunk->dwDataOffset = (DWORD)(at + kChunkHeaderSize);
+        if (chunk->ckid != id) continue;
+        if (!form) return true;
+        if (mmioRead(file, reinterpret_cast<HPSTR>(&chunk->fccType), kFormTypeSize) ==
+                kFormTypeSize &&
+            chunk->fccType == form)
+            return true;
+    }
+    return false;
+}
+
 // Finds the format and the data chunk of a RIFF/WAVE file and leaves the file
 // at the start of the data. At most kFmtRecordSize bytes of "fmt " are read.
 WaveHeader ReadWaveHeader(HMMIO file, WAVEFORMATEXTENSIBLE* format, DWORD* dataSize) {
-    MMCKINFO riff = {};
-    riff.fccType = kWaveForm;
-    if (mmioDescend(file, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
+    const LONG fileEnd = mmioSeek(file, 0, SEEK_END);
+    MMCKINFO riff, chunk;
+    if (fileEnd == kSeekFailed ||
+        !FindChunk(file, FOURCC_RIFF, kWaveForm, 0, fileEnd, fileEnd, &riff))
         return WaveHeader::kNoWaveFormat;
-    MMCKINFO chunk = {};
-    chunk.ckid = kFmtChunk;
-    if (mmioDescend(file, &chunk, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
+    // Inside the RIFF, but on to the file's end: RIFF sizes are often wrong in
+    // files that play elsewhere.
+    const LONGLONG riffEnd = (LONGLONG)riff.dwDataOffset + riff.cksize;
+    if (!FindChunk(file, kFmtChunk, 0, riff.dwDataOffset + kFormTypeSize, riffEnd, fileEnd, &chunk))
         return WaveHeader::kNoWaveFormat;
     memset(format, 0, sizeof *format);
     const DWORD want = chunk.cksize < kFmtRecordSize ? chunk.cksize : kFmtRecordSize;
     const LONG got = want ? mmioRead(file, reinterpret_cast<HPSTR>(format), (LONG)want) : 0;
     if (got < (LONG)kPcmFormatSize) return WaveHeader::kNoWaveFormat;
-    mmioAscend(file, &chunk, 0);
-    chunk.ckid = kDataChunk;
-    if (mmioDescend(file, &chunk, &riff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
+    if (!FindChunk(file, kDataChunk, 0, ChunkEnd(chunk), riffEnd, fileEnd, &chunk))
         return WaveHeader::kNoWaveFormat;
     *dataSize = chunk.cksize;
     if (!PreparePlayableFormat(format, (DWORD)got)) return WaveHeader::kUnplayable;

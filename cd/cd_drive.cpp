@@ -1,6 +1,5 @@
 #include "cd/cd_drive.h"
 
-#include "cd/disc_units.h"
 #include "cd/scsi_commands.h"
 #include "cd/toc.h"
 
@@ -31,25 +30,24 @@ bool CdDrive::LoadToc() {
     return true;
 }
 
+TocTable CdDrive::Table() const {
+    return TocTable{toc_, firstTrack_, lastTrack_, leadOut_};
+}
+
 DWORD CdDrive::TrackStart(int track) const {
-    if (!toc_) return 0;
-    if (track > lastTrack_) return leadOut_;
-    return TocAddress(toc_, track <= 0 ? 0 : track - 1);
+    return TocTrackStart(Table(), track);
 }
 
 DWORD CdDrive::TrackLength(int track) const {
-    if (track < firstTrack_ || track > lastTrack_) return 0;
-    return TrackStart(track + 1) - TrackStart(track);
+    return TocTrackLength(Table(), track);
 }
 
 DWORD CdDrive::DiscEnd() const {
-    return leadOut_ > kDiscEndMargin ? leadOut_ - kDiscEndMargin : leadOut_;
+    return TocDiscEnd(leadOut_);
 }
 
 int CdDrive::TrackOfAddress(DWORD address) const {
-    for (int t = firstTrack_; t <= lastTrack_; t++)
-        if (TrackStart(t) <= address && address < TrackStart(t + 1)) return t;
-    return 0;
+    return TocTrackOfAddress(Table(), address);
 }
 
 bool CdDrive::DriveReportsOpen() {

@@ -3,6 +3,7 @@
 // block that carries every READ CD.
 #pragma once
 #include "cd/aspi.h"
+#include "cd/toc.h"
 
 class CdDrive {
   public:
@@ -24,6 +25,8 @@ class CdDrive {
     DWORD DrivePosition();
 
   protected:
+    TocTable Table() const;
+
     BYTE* toc_;
     int trackCount_ = 0;
     int firstTrack_ = 0;

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "cd/toc.h" // kDiscEndMargin, with the rest of the addressing
+
 constexpr DWORD kFrameBytes = 2352; // 588 stereo samples of 16 bits
 constexpr DWORD kFramesPerSecond = 75;
 constexpr DWORD kFramesPerMinute = 60 * kFramesPerSecond;
@@ -10,4 +12,3 @@ constexpr DWORD kTransferFrames = 26; // one READ CD, one streamer block
 constexpr DWORD kTransferBytes = kTransferFrames * kFrameBytes;
 constexpr DWORD kTrackEndMargin = 20; // a track's range ends this far before the next track
 constexpr DWORD kSkipFrames = 30 * kFramesPerSecond;
-constexpr DWORD kDiscEndMargin = 151;

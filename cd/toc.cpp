@@ -39,3 +39,24 @@ uint32_t TocAddress(const uint8_t* reply, int index) {
     memcpy(&address, reply + AddressOffset(index), sizeof address);
     return address;
 }
+
+uint32_t TocTrackStart(const TocTable& toc, int track) {
+    if (!toc.reply) return 0;
+    if (track > toc.last) return toc.leadOut;
+    return TocAddress(toc.reply, track <= 0 ? 0 : track - 1);
+}
+
+uint32_t TocTrackLength(const TocTable& toc, int track) {
+    if (track < toc.first || track > toc.last) return 0;
+    return TocTrackStart(toc, track + 1) - TocTrackStart(toc, track);
+}
+
+uint32_t TocDiscEnd(uint32_t leadOut) {
+    return leadOut > kDiscEndMargin ? leadOut - kDiscEndMargin : leadOut;
+}
+
+int TocTrackOfAddress(const TocTable& toc, uint32_t address) {
+    for (int t = toc.first; t <= toc.last; t++)
+        if (TocTrackStart(toc, t) <= address && address < TocTrackStart(toc, t + 1)) return t;
+    return 0;
+}

@@ -9,6 +9,8 @@ constexpr size_t kTocHeaderSize = 4;
 constexpr size_t kTocDescriptorSize = 8;
 constexpr int kMaxTrackNumber = 99;
 constexpr size_t kTocBufferSize = kTocHeaderSize + (kMaxTrackNumber + 1) * kTocDescriptorSize;
+// The disc ends this many frames before its lead-out, when it is longer than that.
+constexpr uint32_t kDiscEndMargin = 151;
 
 struct TocHeader {
     int first; // header byte 2
@@ -26,3 +28,21 @@ uint32_t ConvertTocAddresses(uint8_t* reply, int last);
 
 // The (converted) address of descriptor `index`.
 uint32_t TocAddress(const uint8_t* reply, int index);
+
+// A loaded table as the player keeps it: the converted reply (kTocBufferSize
+// bytes, or null before one was allocated) and what its header said. The
+// table is indexed by track number as if the first track were number 1.
+struct TocTable {
+    const uint8_t* reply;
+    int first;
+    int last;
+    uint32_t leadOut;
+};
+
+// Start of `track`: the first track's for 0 or below, the lead-out past the last.
+uint32_t TocTrackStart(const TocTable& toc, int track);
+// Frames from the start of `track` to the next start; 0 outside first..last.
+uint32_t TocTrackLength(const TocTable& toc, int track);
+uint32_t TocDiscEnd(uint32_t leadOut);
+// The track whose range holds `address` (unsigned comparisons), 0 if none.
+int TocTrackOfAddress(const TocTable& toc, uint32_t address);

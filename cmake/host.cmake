@@ -2,3 +2,5 @@
 add_compile_options(-Wall -Wextra -Werror)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_subdirectory(tools)
+# The fuzzers of the parsing and addressing code (tests/fuzz), built with clang.
+add_subdirectory(tests/fuzz)

@@ -17,7 +17,6 @@ constexpr int kCommandWords = 3; // FILE, TRACK and INDEX take two arguments
 constexpr uint32_t kDecimal = 10;
 constexpr int kMaxWords = 4;
 constexpr int kQuotedChars = 40; // how much of a bad word a message repeats
-constexpr uint64_t kMaxSectors = 1u << 30;
 constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
 constexpr unsigned char kDelete = 0x7F;
 
@@ -304,7 +303,7 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
                 "FILE \"%s\" is not a whole number of 2352-byte sectors (%u bytes left over)",
                 sheet.files[f], unsigned(bytes % kSectorBytes));
         total += bytes / kSectorBytes;
-        if (total > kMaxSectors)
+        if (total > kMaxDiscSectors)
             return Fail(error, sheet.fileLines[f], "FILE \"%s\" makes the disc too large",
                         sheet.files[f]);
         layout->fileStart[f + 1] = uint32_t(total);

@@ -13,6 +13,7 @@ constexpr uint32_t kSectorBytes = 2352;
 constexpr uint32_t kFramesPerSecond = 75;
 constexpr uint32_t kSecondsPerMinute = 60;
 constexpr int kCueMessageChars = 160;
+constexpr uint32_t kMaxDiscSectors = 1u << 30; // what LayOutDisc accepts in all
 
 enum class TrackMode : uint8_t { Audio, Mode1Raw };
 

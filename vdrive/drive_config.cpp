@@ -1,7 +1,5 @@
 #include "vdrive/drive_config.h"
 
-#include "vdrive/win_raii.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,12 +8,11 @@ namespace vdrive {
 
 namespace {
 
-constexpr BYTE kDefaultSupportStatus = 1; // SS_COMP
-constexpr DWORD kMaxWaitMs = 3600000;
+constexpr uint8_t kDefaultSupportStatus = 1; // SS_COMP
+constexpr uint32_t kMaxWaitMs = 3600000;
 constexpr int kMaxByte = 255;
 constexpr int kMessageChars = 320;
 constexpr int kShownChars = 60;
-constexpr DWORD kMaxIniBytes = 1 << 20;
 constexpr int kMaxNumberDigits = 10;
 constexpr int kHexBase = 16, kDecimalBase = 10;
 
@@ -24,10 +21,17 @@ struct Text {
     size_t n;
 };
 
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+// Keys and words are ASCII; case does not matter.
 bool Is(Text t, const char* s) {
     size_t n = std::strlen(s);
-    return t.n == n &&
-           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, t.p, int(n), s, int(n)) == CSTR_EQUAL;
+    if (t.n != n) return false;
+    for (size_t i = 0; i < n; i++)
+        if (Upper(t.p[i]) != Upper(s[i])) return false;
+    return true;
 }
 
 Text Trim(Text t) {
@@ -48,7 +52,7 @@ int HexDigit(char c) {
 }
 
 // Decimal, or hexadecimal after 0x; at most `max`.
-bool ParseNumber(Text t, DWORD max, DWORD* value) {
+bool ParseNumber(Text t, uint32_t max, uint32_t* value) {
     int base = kDecimalBase;
     if (t.n > 2 && t.p[0] == '0' && (t.p[1] == 'x' || t.p[1] == 'X')) {
         base = kHexBase;
@@ -63,7 +67,7 @@ bool ParseNumber(Text t, DWORD max, DWORD* value) {
         v = v * unsigned(base) + unsigned(d);
     }
     if (v > max) return false;
-    *value = DWORD(v);
+    *value = uint32_t(v);
     return true;
 }
 
@@ -76,12 +80,13 @@ bool ParseRanges(Text t, LbaRange* ranges, int* count) {
         while (end < t.n && t.p[end] != ',') end++;
         Text item = Trim({t.p + i, end - i});
         const char* dash = static_cast<const char*>(std::memchr(item.p, '-', item.n));
-        DWORD first, last;
+        uint32_t first, last;
         if (dash) {
             Text a = Trim({item.p, size_t(dash - item.p)});
             Text b = Trim({dash + 1, item.n - size_t(dash - item.p) - 1});
-            if (!ParseNumber(a, MAXDWORD, &first) || !ParseNumber(b, MAXDWORD, &last)) return false;
-        } else if (!ParseNumber(item, MAXDWORD, &first)) {
+            if (!ParseNumber(a, UINT32_MAX, &first) || !ParseNumber(b, UINT32_MAX, &last))
+                return false;
+        } else if (!ParseNumber(item, UINT32_MAX, &first)) {
             return false;
         } else {
             last = first;
@@ -107,9 +112,10 @@ bool IsAbsolute(Text t) {
 bool ResolvePath(Text t, const char* dir, char* out) {
     out[0] = 0;
     if (t.n == 0) return true;
-    int n = IsAbsolute(t) || !dir[0] ? std::snprintf(out, MAX_PATH, "%.*s", int(t.n), t.p)
-                                     : std::snprintf(out, MAX_PATH, "%s\\%.*s", dir, int(t.n), t.p);
-    if (n < 0 || n >= MAX_PATH) {
+    int n = IsAbsolute(t) || !dir[0]
+                ? std::snprintf(out, kMaxConfigPath, "%.*s", int(t.n), t.p)
+                : std::snprintf(out, kMaxConfigPath, "%s\\%.*s", dir, int(t.n), t.p);
+    if (n < 0 || size_t(n) >= kMaxConfigPath) {
         out[0] = 0;
         return false;
     }
@@ -183,10 +189,10 @@ struct Parser {
     }
 
     void OnAspiKey(Text key, Text value) {
-        DWORD n;
+        uint32_t n;
         if (Is(key, "support-status")) {
             if (ParseNumber(value, kMaxByte, &n))
-                config->supportStatus = BYTE(n);
+                config->supportStatus = uint8_t(n);
             else
                 BadValue(key, value, "a number from 0 to 255");
         } else if (Is(key, "adapters")) {
@@ -214,7 +220,7 @@ struct Parser {
 
     void OnDeviceKey(Text key, Text value) {
         DeviceConfig* d = Device();
-        DWORD n;
+        uint32_t n;
         if (Is(key, "adapter")) {
             if (ParseNumber(value, kMaxAdapterId, &n))
                 d->adapter = uint8_t(n);
@@ -312,29 +318,6 @@ void ParseDriveConfig(const char* text, size_t length, const char* iniDir, Drive
             if (config->devices[d].adapter >= config->adapters)
                 config->adapters = config->devices[d].adapter + 1;
     }
-}
-
-bool LoadDriveConfig(const char* iniPath, DriveConfig* config, ConfigLog log, void* ctx) {
-    FileHandle f(CreateFileA(iniPath, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f.Valid()) return false;
-    DWORD size = GetFileSize(f.Get(), nullptr), got = 0;
-    if (size > kMaxIniBytes) return false;
-    HeapBlock text(size);
-    if (!text.As<char>() ||
-        (size && (!ReadFile(f.Get(), text.As<char>(), size, &got, nullptr) || got != size)))
-        return false;
-    char dir[MAX_PATH];
-    lstrcpynA(dir, iniPath, MAX_PATH);
-    char* sep = std::strrchr(dir, '\\');
-    char* slash = std::strrchr(dir, '/');
-    if (slash > sep) sep = slash;
-    if (sep)
-        *sep = 0;
-    else
-        dir[0] = 0;
-    ParseDriveConfig(text.As<char>(), size, dir, config, log, ctx);
-    return true;
 }
 
 } // namespace vdrive

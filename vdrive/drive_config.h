@@ -19,9 +19,11 @@
 //   unit-attention = on     the first media command after a disc comes in fails once
 //
 // Relative paths are taken from the INI file's folder. Lines starting with ; or #
-// are comments.
+// are comments. The parser is plain C++ without Windows, so it can be exercised
+// natively; reading the file is in drive_config_file.cpp.
 #pragma once
-#include <windows.h>
+#include <cstddef>
+#include <cstdint>
 
 #include "vdrive/scsi_target.h"
 
@@ -31,6 +33,7 @@ constexpr int kMaxDevices = 32;
 constexpr int kMaxAdapterId = 254; // the adapter count travels in one byte
 constexpr int kMaxTargetId = 15;
 constexpr int kAdaptersFromDevices = -1;
+constexpr size_t kMaxConfigPath = 260; // MAX_PATH
 
 enum class SendResult : uint8_t { Pending, Comp, Error, Invalid };
 
@@ -41,18 +44,18 @@ struct DeviceConfig {
     uint8_t type; // INQUIRY byte 0
     bool trayOpen;
     bool unitAttention;
-    char image[MAX_PATH]; // full path of the .cue; empty: no disc
+    char image[kMaxConfigPath]; // full path of the .cue; empty: no disc
     int readErrorCount;
     LbaRange readErrors[kMaxReadErrorRanges];
-    DWORD delayMs;
-    DWORD hangMs;
+    uint32_t delayMs;
+    uint32_t hangMs;
 };
 
 struct DriveConfig {
-    BYTE supportStatus;
+    uint8_t supportStatus;
     int adapters; // kAdaptersFromDevices until parsed
     SendResult sendResult;
-    char log[MAX_PATH]; // full path; empty: no log
+    char log[kMaxConfigPath]; // full path; empty: no log
     int deviceCount;
     DeviceConfig devices[kMaxDevices];
 };

@@ -103,3 +103,21 @@ TEST(PcmFormat, NonPcmInconsistentAndShortRecordsAreRefused) {
     WAVEFORMATEXTENSIBLE ext = Record(WAVE_FORMAT_EXTENSIBLE, 2, 16);
     EXPECT_EQ(PreparePlayableFormat(&ext, 24), 0);
 }
+
+// Wine's audio corrupts its heap when a device is asked for dozens of
+// channels or an absurd rate, so such records never reach it.
+TEST(PcmFormat, ChannelsAndRatesBeyondAnySpeakersAreRefused) {
+    WAVEFORMATEXTENSIBLE most = Record(WAVE_FORMAT_EXTENSIBLE, 18, 16);
+    EXPECT_EQ(IsPlayablePcm(&most.Format), 1);
+    WAVEFORMATEXTENSIBLE more = Record(WAVE_FORMAT_EXTENSIBLE, 19, 16);
+    EXPECT_EQ(IsPlayablePcm(&more.Format), 0);
+    more = Record(WAVE_FORMAT_PCM, 1000, 16);
+    EXPECT_EQ(IsPlayablePcm(&more.Format), 0);
+    WAVEFORMATEXTENSIBLE fast = Record(WAVE_FORMAT_PCM, 2, 16);
+    fast.Format.nSamplesPerSec = 768000;
+    EXPECT_EQ(IsPlayablePcm(&fast.Format), 1);
+    for (DWORD rate : {768001u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        fast.Format.nSamplesPerSec = rate;
+        EXPECT_EQ(PreparePlayableFormat(&fast, kFmtRecordSize), 0) << rate;
+    }
+}

@@ -346,32 +346,71 @@ void ScsiTarget::ReadCd(Request& r) {
     if (!(r.cdb[kCdSelectAt] & kMainChannelBits)) return; // nothing selected: nothing sent
 
     uint8_t partial[kSectorBytes];
-    for (uint32_t i = 0; i < count; i++) {
+    // Frames that lie one after another in one file go in one read; after a
+    // read that fails, frame by frame, so the failure names its own frame.
+    bool oneByOne = false;
+    for (uint32_t i = 0; i < count;) {
         uint32_t a = lba + i;
         uint64_t at = uint64_t(i) * kSectorBytes;
         if (at >= r.dataLen) {
             r.result->overrun = true;
             return;
         }
-        const DiscTrack& track = layout_->tracks[RecordedTrackIndexOf(*layout_, a)];
-        if (track.mode != TrackMode::Audio)
-            return r.FailAt(kSenseIllegalRequest, kAscIllegalModeForTrack, a);
-        if (InReadError(a)) return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
-        int file = 0;
-        while (file + 1 < layout_->fileCount && a >= layout_->fileStart[file + 1]) file++;
+        if (!ReadableAudio(a, r)) return;
+        int file = FileOf(a);
         uint64_t offset = uint64_t(a - layout_->fileStart[file]) * kSectorBytes;
         uint32_t room = r.dataLen - uint32_t(at);
-        uint8_t* dst = room >= kSectorBytes ? r.data + at : partial;
-        if (!files_->Read(file, offset, dst, kSectorBytes))
-            return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
-        if (dst == partial) {
+        if (room < kSectorBytes) {
+            if (!files_->Read(file, offset, partial, kSectorBytes))
+                return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
             std::memcpy(r.data + at, partial, room);
             r.result->transferred += room;
             r.result->overrun = true;
             return;
         }
-        r.result->transferred += kSectorBytes;
+        uint32_t run = oneByOne ? 1 : RunOfFrames(a, file, count - i, room / kSectorBytes);
+        if (!files_->Read(file, offset, r.data + at, run * kSectorBytes)) {
+            if (run > 1) {
+                oneByOne = true;
+                continue;
+            }
+            return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
+        }
+        r.result->transferred += run * kSectorBytes;
+        i += run;
     }
+}
+
+// Checks one frame as READ CD must before sending it; fails the request if not.
+bool ScsiTarget::ReadableAudio(uint32_t lba, Request& r) const {
+    const DiscTrack& track = layout_->tracks[RecordedTrackIndexOf(*layout_, lba)];
+    if (track.mode != TrackMode::Audio) {
+        r.FailAt(kSenseIllegalRequest, kAscIllegalModeForTrack, lba);
+        return false;
+    }
+    if (InReadError(lba)) {
+        r.FailAt(kSenseMediumError, kAscUnrecoveredRead, lba);
+        return false;
+    }
+    return true;
+}
+
+int ScsiTarget::FileOf(uint32_t lba) const {
+    int file = 0;
+    while (file + 1 < layout_->fileCount && lba >= layout_->fileStart[file + 1]) file++;
+    return file;
+}
+
+// How many frames from `lba` (itself readable, at most `limit`) are audio,
+// free of read errors and in `file`, so that one read fetches them all.
+uint32_t ScsiTarget::RunOfFrames(uint32_t lba, int file, uint32_t limit, uint32_t room) const {
+    uint32_t most = limit < room ? limit : room;
+    uint32_t end = layout_->fileStart[file + 1];
+    uint32_t run = 1;
+    while (run < most && lba + run < end && !InReadError(lba + run) &&
+           layout_->tracks[RecordedTrackIndexOf(*layout_, lba + run)].mode == TrackMode::Audio)
+        run++;
+    return run;
 }
 
 } // namespace vdrive

@@ -84,6 +84,9 @@ class ScsiTarget {
     void ReadToc(Request& r);
     void ReadCd(Request& r);
     bool InReadError(uint32_t lba) const;
+    bool ReadableAudio(uint32_t lba, Request& r) const;
+    int FileOf(uint32_t lba) const;
+    uint32_t RunOfFrames(uint32_t lba, int file, uint32_t limit, uint32_t room) const;
 
     uint8_t type_;
     bool unitAttentionEnabled_;

@@ -188,6 +188,32 @@ TEST_F(VirtualDriveMedia, ReadErrorsFailWithMediumErrorAtTheirAddress) {
     EXPECT_EQ(r.SenseInfo(), 40u);
 }
 
+TEST_F(VirtualDriveMedia, AnImageCutShortInTheDriveFailsAtItsFirstMissingFrame) {
+    VDisc disc = MakeDisc("100");
+    drive.AddCdRom(0, 0, disc.cuePath).unitAttention = false;
+    drive.Apply();
+    ASSERT_EQ(Run(CdbReadCd(0, 1), kFrame).status, SS_COMP); // the image is open
+    // Its BIN loses everything from inside frame 40 on while the drive holds it.
+    std::string bin = disc.cuePath.substr(0, disc.cuePath.size() - 4) + ".bin";
+    HANDLE f = CreateFileA(bin.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER cut;
+    cut.QuadPart = 40 * kFrame + 100;
+    EXPECT_TRUE(SetFilePointerEx(f, cut, nullptr, FILE_BEGIN) && SetEndOfFile(f));
+    CloseHandle(f);
+
+    ExecResult r = Run(CdbReadCd(30, 26), 26 * kFrame);
+    EXPECT_EQ(r.Sense(), "3/11/00");
+    EXPECT_EQ(r.SenseInfo(), 40u);
+    EXPECT_TRUE(Slice(r.data, 0, 10 * kFrame) == ExpectedFrames(disc, 30, 10));
+    EXPECT_EQ(Fails(CdbReadCd(40, 1), kFrame), "3/11/00");
+    r = Run(CdbReadCd(14, 26), 26 * kFrame);
+    EXPECT_EQ(r.status, SS_COMP);
+    EXPECT_TRUE(r.data == ExpectedFrames(disc, 14, 26));
+}
+
 TEST_F(VirtualDriveMedia, SubChannelReportsWhereTheLastReadWas) {
     VDisc disc = MakeDisc("300 200/75");
     drive.AddCdRom(0, 0, disc.cuePath).unitAttention = false;

@@ -19,6 +19,28 @@ static_assert(offsetof(OPENFILENAMEA, pvReserved) == 76,
 #endif
 static_assert(kDialogPathChars < kLastPathSize, "a chosen path fits the last path");
 
+constexpr char kCommonDialogs[] = "comdlg32.dll";
+using GetOpenFileNameFn = BOOL(WINAPI*)(LPOPENFILENAMEA);
+using CommDlgExtendedErrorFn = DWORD(WINAPI*)();
+
+// The common dialogs bring the shell and its friends with them: they are
+// loaded when a dialog is first wanted, not at every start of the program.
+struct CommonDialogs {
+    GetOpenFileNameFn getOpenFileName;
+    CommDlgExtendedErrorFn extendedError;
+};
+
+bool LoadCommonDialogs(CommonDialogs* dialogs) {
+    static HMODULE module;
+    if (!module) module = LoadLibraryA(kCommonDialogs);
+    if (!module) return false;
+    dialogs->getOpenFileName = reinterpret_cast<GetOpenFileNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetOpenFileNameA")));
+    dialogs->extendedError = reinterpret_cast<CommDlgExtendedErrorFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "CommDlgExtendedError")));
+    return dialogs->getOpenFileName && dialogs->extendedError;
+}
+
 // The current directory, put back when the dialog is over (the dialog may move it).
 class SavedDirectory {
   public:
@@ -54,6 +76,8 @@ void SplitDialogPath(const char* path, DialogStart* start) {
 }
 
 const char* FileDialog(HWND owner, const char* filter, char* path, const char* title) {
+    CommonDialogs dialogs;
+    if (!LoadCommonDialogs(&dialogs)) return nullptr;
     SavedDirectory savedDirectory;
     DialogStart start;
     SplitDialogPath(path, &start);
@@ -71,8 +95,8 @@ const char* FileDialog(HWND owner, const char* filter, char* path, const char* t
     ofn.lpstrTitle = title;
     ofn.Flags = kDialogFlags;
     // Both uses are open dialogs: without OFN_FILEMUSTEXIST a new name is accepted too.
-    if (!GetOpenFileNameA(&ofn)) {
-        CommDlgExtendedError();
+    if (!dialogs.getOpenFileName(&ofn)) {
+        dialogs.extendedError();
         return nullptr;
     }
     lstrcpynA(path, start.fileName, kLastPathSize);

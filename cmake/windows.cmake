@@ -16,8 +16,9 @@ endif()
 option(TD_BUILD_TESTS "build the tests (they run under wine64)" ${TD_BUILD_TESTS_DEFAULT})
 
 add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 NOMINMAX)
-add_compile_options(-Wall -Wextra -Werror)
-add_link_options(-static -static-libgcc -static-libstdc++)
+add_compile_options(-Wall -Wextra -Werror -ffunction-sections -fdata-sections)
+add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
+    $<$<CONFIG:Release>:-s>)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine_run)
 

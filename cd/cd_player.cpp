@@ -47,6 +47,7 @@ bool CdPlayer::SelectDrive(int index) {
     if (GetCdDriveCount() < 1 || index >= GetCdDriveCount()) return false;
     adapter_ = CdDriveAt(index).adapter;
     target_ = CdDriveAt(index).target;
+    ForgetDiscChange(); // the table read below is of the disc in the drive now
     if (DriveReportsOpen()) return false;
     for (int attempt = 0; attempt < kTocAttempts; attempt++)
         if (LoadToc() && LastTrack() > 1) return true;
@@ -147,7 +148,8 @@ bool CdPlayer::Load() {
 }
 
 int CdPlayer::GetState() {
-    return DriveReportsOpen() ? MCI_MODE_OPEN : playerState_;
+    // A disc that may have changed counts as gone until it is opened again.
+    return DiscMayHaveChanged() || DriveReportsOpen() ? MCI_MODE_OPEN : playerState_;
 }
 
 DWORD CdPlayer::GetPosition() {

@@ -25,6 +25,10 @@ constexpr BYTE kSubchannelCurrentPosition = 0x01;
 constexpr BYTE kReadCdTypeCdda = 0x04;
 constexpr BYTE kReadCdWholeSector = 0xF0; // sync, header codes, user data, EDC
 
+constexpr size_t kSenseKeyAt = 2; // fixed-format sense data
+constexpr BYTE kSenseKeyMask = 0x0F;
+constexpr BYTE kSenseUnitAttention = 0x06;
+
 constexpr BYTE kCdb6 = 6;
 constexpr BYTE kCdb10 = 10;
 constexpr BYTE kCdb12 = 12;
@@ -38,6 +42,7 @@ static_assert(kCurrentField == 36 && kEndField == 40, "CD stream request layout"
 #endif
 
 DWORD g_lastReadAddress;
+bool g_discChanged;
 
 void PrepareBlock(SRB_ExecSCSICmd* b, int adapter, int target, BYTE cdbLength) {
     memset(b, 0, sizeof *b);
@@ -48,6 +53,18 @@ void PrepareBlock(SRB_ExecSCSICmd* b, int adapter, int target, BYTE cdbLength) {
     b->SRB_SenseLen = SENSE_LEN;
     b->SRB_CDBLen = cdbLength;
     b->SRB_PostProc = reinterpret_cast<void*>(&SrbPostRoutine);
+}
+
+// Whichever command meets the drive's UNIT ATTENTION after a disc came in, the
+// disc behind the table may be another one from then on.
+bool RunMediaCommand(SRB_ExecSCSICmd* b) {
+    b->SRB_TargStat = STATUS_GOOD;
+    b->SenseArea[kSenseKeyAt] = 0;
+    bool ok = RunSrb(b);
+    if (!ok && b->SRB_TargStat == STATUS_CHKCOND &&
+        (b->SenseArea[kSenseKeyAt] & kSenseKeyMask) == kSenseUnitAttention)
+        g_discChanged = true;
+    return ok;
 }
 
 void PutBigEndian(BYTE* at, DWORD value, int bytes) {
@@ -61,7 +78,7 @@ bool SendSixByteCommand(int adapter, int target, BYTE opcode, BYTE fifthByte) {
     PrepareBlock(&b, adapter, target, kCdb6);
     b.CDBByte[0] = opcode;
     b.CDBByte[4] = fifthByte;
-    return RunSrb(&b);
+    return RunMediaCommand(&b);
 }
 
 bool LockTray(int adapter, int target) {
@@ -95,7 +112,7 @@ bool ReadSubChannel(int adapter, int target, BYTE* reply) {
     b.CDBByte[2] = kSubchannelSubq;
     b.CDBByte[3] = kSubchannelCurrentPosition;
     PutBigEndian(&b.CDBByte[7], kSubchannelReplyBytes, 2);
-    return RunSrb(&b);
+    return RunMediaCommand(&b);
 }
 
 bool InquireDevice(int adapter, int target, BYTE* buffer, int length) {
@@ -118,10 +135,12 @@ bool ReadToc(int adapter, int target, BYTE* reply) {
     b.SRB_BufPointer = reply;
     b.CDBByte[0] = kOpReadToc;
     PutBigEndian(&b.CDBByte[7], kTocReplyBytes, 2);
-    return RunSrb(&b);
+    return RunMediaCommand(&b);
 }
 
 bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count) {
+    // Frames of another disc must not pass for the opened one's.
+    if (g_discChanged) return false;
     block->SRB_Cmd = SC_EXEC_SCSI_CMD;
     block->SRB_Flags = SRB_EVENT_NOTIFY;
     block->SRB_SenseLen = SENSE_LEN;
@@ -134,7 +153,14 @@ bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count) {
     PutBigEndian(&block->CDBByte[6], count, 3);
     block->CDBByte[9] = kReadCdWholeSector;
     block->SRB_PostProc = reinterpret_cast<void*>(&SrbPostRoutine);
-    return RunSrb(block);
+    return RunMediaCommand(block);
+}
+
+bool DiscMayHaveChanged() {
+    return g_discChanged;
+}
+void ForgetDiscChange() {
+    g_discChanged = false;
 }
 
 DWORD LastReadAddress() {

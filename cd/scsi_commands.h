@@ -26,8 +26,14 @@ bool ReadToc(int adapter, int target, BYTE* reply);
 
 // READ CD of `count` CD-DA frames on a block the caller keeps, whose adapter,
 // target, data pointer and length are already set. Records `address` as the
-// last-read address and as the block's current stream address.
+// last-read address and as the block's current stream address. Refused
+// without a command while the disc may have changed.
 bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count);
+
+// A command met UNIT ATTENTION: the disc may have changed since its table was
+// read. It stays so until ForgetDiscChange, when a disc is about to be opened.
+bool DiscMayHaveChanged();
+void ForgetDiscChange();
 
 // The first frame of the most recent READ CD, or the start of the most recently
 // set stream range, whichever came last.

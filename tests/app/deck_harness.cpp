@@ -438,15 +438,29 @@ std::vector<HWND> DeckProcess::Dialogs() const {
     return dialogs;
 }
 
+bool DeckProcess::Answers(DWORD timeoutMs) const {
+    DWORD_PTR result = 0;
+    return deck_ && SendMessageTimeoutA(deck_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result);
+}
+
+HWND DeckProcess::FileDialogShown(const std::string& title) const {
+    for (HWND hwnd : Dialogs())
+        if (WindowText(hwnd) == title) return hwnd;
+    return nullptr;
+}
+
+bool DeckProcess::CancelFile(const std::string& title, DWORD timeoutMs) {
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] { return (dialog = FileDialogShown(title)) != nullptr; }, timeoutMs))
+        return false;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
+}
+
 bool DeckProcess::ChooseFile(const std::string& title, const std::string& path, DWORD timeoutMs) {
     HWND dialog = nullptr;
-    if (!WaitUntil(
-            [&] {
-                for (HWND hwnd : Dialogs())
-                    if (WindowText(hwnd) == title) dialog = hwnd;
-                return dialog != nullptr;
-            },
-            timeoutMs))
+    if (!WaitUntil([&] { return (dialog = FileDialogShown(title)) != nullptr; }, timeoutMs))
         return false;
     // The name box: edt1, or the edit inside the name combo box (cmb13).
     HWND edit = nullptr;
@@ -462,12 +476,18 @@ bool DeckProcess::ChooseFile(const std::string& title, const std::string& path, 
     return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
 }
 
+bool DeckProcess::IsMessageBox(HWND dialog) const {
+    if (!GetDlgItem(dialog, kMessageTextId)) return false;
+    // A box comes from the system's own template, the program's dialogs from its module.
+    return GetWindowLongPtrA(dialog, GWLP_HINSTANCE) != GetWindowLongPtrA(deck_, GWLP_HINSTANCE);
+}
+
 bool DeckProcess::TakeMessageBox(Box* box, DWORD timeoutMs) {
     HWND found = nullptr;
     if (!WaitUntil(
             [&] {
                 for (HWND hwnd : Dialogs())
-                    if (GetDlgItem(hwnd, kMessageTextId)) found = hwnd;
+                    if (IsMessageBox(hwnd)) found = hwnd;
                 return found != nullptr;
             },
             timeoutMs))

@@ -71,7 +71,11 @@ class DeckProcess {
     // deck is on screen with the buttons and the status display painted.
     bool Start(DWORD timeoutMs = 15000);
     HWND Deck() const { return deck_; }
+    HANDLE Process() const { return process_.hProcess; }
+    DWORD ProcessId() const { return process_.dwProcessId; }
     bool Running() const;
+    // Whether the deck's thread takes a message within `timeoutMs` (it is not stuck).
+    bool Answers(DWORD timeoutMs = 2000) const;
     // Waits for the process to end; its exit code then.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
     // Presses the power button and waits for the program to end.
@@ -104,12 +108,19 @@ class DeckProcess {
     // The dialogs of the program: its open-file dialog takes `path` as if typed
     // and confirmed; a message box is read and closed.
     bool ChooseFile(const std::string& title, const std::string& path, DWORD timeoutMs = 15000);
+    // Closes the file dialog titled `title` with Cancel.
+    bool CancelFile(const std::string& title, DWORD timeoutMs = 15000);
+    // The visible file dialog titled `title`, or null.
+    HWND FileDialogShown(const std::string& title) const;
     struct Box {
         std::string caption, text;
     };
     // Waits for a message box of the program, closes it and returns what it said.
     bool TakeMessageBox(Box* box, DWORD timeoutMs = 10000);
     std::vector<HWND> Dialogs() const; // the program's visible #32770 windows
+    // A message box, as opposed to a dialog of the program's own templates
+    // (the progress dialog has a static of the same id).
+    bool IsMessageBox(HWND dialog) const;
 
   private:
     std::vector<HWND> TopLevelWindows() const;

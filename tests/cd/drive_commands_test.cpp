@@ -194,3 +194,25 @@ TEST_F(DriveCommandsOverAspi, LateCompletionCorruptsNothingAndTheNextCommandWork
     ASSERT_EQ(cmds.size(), 3u);
     EXPECT_EQ(cmds[0].status, SS_COMP); // the drive did finish the first read, late
 }
+
+TEST_P(DriveCommands, AfterUnitAttentionNothingIsReadUntilTheDiscIsTakenAfresh) {
+    drive.AddCdRom(kAdapter, kTarget, disc.cuePath); // just inserted: UNIT ATTENTION
+    ASSERT_TRUE(drive.Apply());
+    BYTE reply[kSubchannelReplyBytes];
+    EXPECT_FALSE(DiscMayHaveChanged());
+    EXPECT_FALSE(ReadSubChannel(kAdapter, kTarget, reply));
+    EXPECT_TRUE(DiscMayHaveChanged());
+
+    // The frames might be another disc's: refused without a command.
+    ReadBlock block(kTransferFrames);
+    size_t sent = CommandSummaries(drive).size();
+    EXPECT_FALSE(ReadCdSectors(&block.srb, 0, kTransferFrames));
+    EXPECT_EQ(CommandSummaries(drive).size(), sent);
+
+    ForgetDiscChange();
+    ASSERT_TRUE(ReadCdSectors(&block.srb, 0, kTransferFrames));
+    EXPECT_EQ(block.data, ExpectedFrames(disc, 0, kTransferFrames));
+    // Other failures say nothing about the disc.
+    EXPECT_FALSE(ReadCdSectors(&block.srb, 5000, kTransferFrames));
+    EXPECT_FALSE(DiscMayHaveChanged());
+}

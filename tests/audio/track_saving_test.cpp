@@ -243,9 +243,16 @@ TEST_F(TrackSaving, CancelStopsAtTheStepThatDispatchesTheRelease) {
     HANDLE clicker = CreateThread(
         nullptr, 0,
         [](void*) -> DWORD {
+            // This process's dialog: tests running beside this one save tracks too.
             HWND dialog = nullptr;
-            for (int i = 0; i < 500 && !dialog; i++, Sleep(5))
-                dialog = FindWindowA(nullptr, "Saving Track #1");
+            for (int i = 0; i < 500 && !dialog; i++, Sleep(5)) {
+                HWND w = nullptr;
+                while ((w = FindWindowExA(nullptr, w, nullptr, "Saving Track #1")) && !dialog) {
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(w, &pid);
+                    if (pid == GetCurrentProcessId()) dialog = w;
+                }
+            }
             HWND cancel = GetDlgItem(dialog, IDCANCEL);
             PostMessageA(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
             PostMessageA(cancel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));

@@ -1,11 +1,12 @@
 #include "deck_harness.h"
 
-#include "tools/disc/frame_pattern.h"
+#include "support/message_boxes.h"
 
 #include <dlgs.h>
+#include <winternl.h>
 
+#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 namespace deck_test {
 
@@ -14,9 +15,12 @@ namespace {
 constexpr char kDeckClass[] = "Velmora Tunedeck 1.5";
 constexpr char kDialogClass[] = "#32770";
 constexpr char kProgram[] = "tunedeck.exe";
-constexpr int kMessageTextId = 0xFFFF;
-constexpr int kDeckWidth = 300, kDeckHeight = 80;
+constexpr DWORD kPointerMs = 10000;
+constexpr DWORD kDialogMs = 15000;
+constexpr DWORD kExitMs = 10000;
+constexpr DWORD kEndMs = 5000;
 constexpr DWORD kClickGapMs = 100;
+constexpr int kDeckWidth = 300, kDeckHeight = 80;
 
 // Where the deck's children sit, in deck pixels (client point + 1).
 struct ButtonSpot {
@@ -30,12 +34,15 @@ constexpr ButtonSpot kButtons[] = {
     {250, 53, "IDB_PMODE"}, {274, 53, "IDWAV_REC"},  {274, 28, "IDB_ICON"},
     {274, 7, "IDB_POWER"},
 };
-constexpr int kButtonCount = sizeof kButtons / sizeof kButtons[0];
+constexpr int kExitButton = sizeof kButtons / sizeof kButtons[0] - 1;
 constexpr int kButtonSize = 20;
 constexpr int kSliderDeckY = 7;
+constexpr int kLeftSliderId = 100;
 constexpr int kLeftSliderDeckX = 8, kRightSliderDeckX = 29;
 constexpr int kSliderWidth = 17, kSliderHeight = 66;
 constexpr int kThumbLeft = 2, kThumbWidth = 13, kThumbHeight = 17;
+constexpr int kNoThumb = -100;
+constexpr int kSliderPressOffset = 5;
 
 // The status display's client origin in deck pixels, and its pieces.
 constexpr int kStatusDeckX = 77, kStatusDeckY = 9;
@@ -48,86 +55,19 @@ constexpr char kDigitGlyphs[] = "0123456789:-";
 constexpr int kIconX = 5, kIconY = 19, kIconWidth = 11, kIconHeight = 13, kIconCells = 5;
 constexpr int kModeX = 148, kModeWidth = 41, kModeHeight = 11, kModeUnlit = 3;
 constexpr int kModeY[] = {1, 13, 25};
+constexpr int kModes = 3;
 
-int ScreenX(int deckX) {
-    return kDeckScreenX + deckX;
-}
-int ScreenY(int deckY) {
-    return kDeckScreenY + deckY;
-}
+// The deck as the X server shows it, pixel (x, y) of the deck at At(x, y).
+struct DeckGrab {
+    std::vector<COLORREF> pixels;
+    COLORREF At(int x, int y) const { return pixels[size_t(y) * kDeckWidth + x]; }
+};
 
-ScreenGrab GrabDeck() {
-    return GrabScreen(kDeckScreenX, kDeckScreenY, kDeckWidth, kDeckHeight);
-}
-
-std::string WindowText(HWND hwnd) {
-    char text[512] = {};
-    GetWindowTextA(hwnd, text, sizeof text);
-    return text;
-}
-
-std::string ClassOf(HWND hwnd) {
-    char name[64] = {};
-    GetClassNameA(hwnd, name, sizeof name);
-    return name;
-}
-
-std::vector<HWND> Descendants(HWND parent) {
-    std::vector<HWND> found;
-    EnumChildWindows(
-        parent,
-        [](HWND hwnd, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// Which cell of a strip of `cells` cells (each w x h, side by side) shows at (sx, sy).
-int CellShown(const ScreenGrab& grab, int sx, int sy, const char* strip, int cells, int width,
-              int height) {
-    for (int k = 0; k < cells; k++)
-        if (ShowsCell(grab, sx, sy, strip, k * width, 0, width, height)) return k;
-    return -1;
-}
-
-int StatusX(int x) {
-    return ScreenX(kStatusDeckX + x);
-}
-int StatusY(int y) {
-    return ScreenY(kStatusDeckY + y);
-}
-
-std::string ReadDigits(const ScreenGrab& grab, const int* xs, int count) {
-    std::string text;
-    for (int i = 0; i < count; i++) {
-        int cell = CellShown(grab, StatusX(xs[i]), StatusY(kDigitsY), "IDL_NUM", kDigitCells,
-                             kDigitWidth, kDigitHeight);
-        text += cell < 0 ? '?' : kDigitGlyphs[cell];
-    }
-    return text;
-}
-
-std::string UnixMarker() {
-    static int serial = 0;
-    char name[96];
-    std::snprintf(name, sizeof name, "/tmp/deck-test-%lu-%d.done", GetCurrentProcessId(), ++serial);
-    return name;
-}
-
-} // namespace
-
-ScreenGrab GrabScreen(int x, int y, int width, int height) {
-    ScreenGrab g;
-    g.x = x;
-    g.y = y;
-    g.width = width;
-    g.height = height;
+DeckGrab GrabDeck() {
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biWidth = kDeckWidth;
+    bi.bmiHeader.biHeight = -kDeckHeight;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
@@ -135,12 +75,12 @@ ScreenGrab GrabScreen(int x, int y, int width, int height) {
     HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC mem = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, width, height, screen, x, y, SRCCOPY);
+    BitBlt(mem, 0, 0, kDeckWidth, kDeckHeight, screen, kDeckScreenX, kDeckScreenY, SRCCOPY);
     GdiFlush();
+    DeckGrab g;
     const DWORD* p = static_cast<const DWORD*>(bits);
-    g.pixels.resize(size_t(width) * height);
-    for (size_t i = 0; i < g.pixels.size(); i++)
-        g.pixels[i] = RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF);
+    for (size_t i = 0; i < size_t(kDeckWidth) * kDeckHeight; i++)
+        g.pixels.push_back(RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF));
     SelectObject(mem, old);
     DeleteDC(mem);
     DeleteObject(dib);
@@ -148,6 +88,7 @@ ScreenGrab GrabScreen(int x, int y, int width, int height) {
     return g;
 }
 
+// Pixel (x, y), from the top-left, of a 16-colour skin bitmap as the resources hold it.
 COLORREF SkinPixel(const char* name, int x, int y) {
     HMODULE module = GetModuleHandleA(nullptr);
     HRSRC found = FindResourceA(module, name, RT_BITMAP);
@@ -163,82 +104,141 @@ COLORREF SkinPixel(const char* name, int x, int y) {
     return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue);
 }
 
-bool ShowsCell(const ScreenGrab& grab, int screenX, int screenY, const char* name, int cellX,
-               int cellY, int width, int height) {
-    if (screenX < grab.x || screenY < grab.y || screenX + width > grab.x + grab.width ||
-        screenY + height > grab.y + grab.height)
+bool ShowsCell(const DeckGrab& grab, int deckX, int deckY, const char* name, int cellX, int cellY,
+               int width, int height) {
+    if (deckX < 0 || deckY < 0 || deckX + width > kDeckWidth || deckY + height > kDeckHeight)
         return false;
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++)
-            if (grab.At(screenX + x, screenY + y) != SkinPixel(name, cellX + x, cellY + y))
+            if (grab.At(deckX + x, deckY + y) != SkinPixel(name, cellX + x, cellY + y))
                 return false;
     return true;
 }
 
-std::vector<PatternSpan> PatternSpans(const Bytes& played) {
-    std::vector<PatternSpan> spans;
-    size_t at = 0;
-    while (at + td_disc::kStereoBytes <= played.size()) {
-        td_disc::PatternPos pos;
-        size_t run = td_disc::PatternRun(played.data() + at, played.size() - at, &pos);
-        if (run == 0) {
-            at += td_disc::kStereoBytes;
-            continue;
-        }
-        // A run that goes on where the last one stopped (silence between) is the same run.
-        uint64_t startByte = uint64_t(pos.lba) * td_disc::kFrameBytes + pos.offset;
-        if (!spans.empty()) {
-            PatternSpan& last = spans.back();
-            uint64_t lastEnd = uint64_t(last.lba) * td_disc::kFrameBytes + last.offset + last.bytes;
-            if (lastEnd == startByte) {
-                last.bytes += run;
-                at += run;
-                continue;
-            }
-        }
-        spans.push_back({pos.lba, pos.offset, run, at});
-        at += run;
+// Which cell of a strip of `cells` cells (each w x h, side by side) shows at
+// (x, y) of the status display, -1 none.
+int CellShown(const DeckGrab& grab, int x, int y, const char* strip, int cells, int width,
+              int height) {
+    for (int k = 0; k < cells; k++)
+        if (ShowsCell(grab, kStatusDeckX + x, kStatusDeckY + y, strip, k * width, 0, width, height))
+            return k;
+    return -1;
+}
+
+std::string ReadDigits(const int* xs, int count) {
+    DeckGrab grab = GrabDeck();
+    std::string text;
+    for (int i = 0; i < count; i++) {
+        int cell =
+            CellShown(grab, xs[i], kDigitsY, "IDL_NUM", kDigitCells, kDigitWidth, kDigitHeight);
+        text += cell < 0 ? '?' : kDigitGlyphs[cell];
     }
-    return spans;
+    return text;
 }
 
-void ChannelLevels(const Bytes& played, const Bytes& original, double* left, double* right) {
-    double sum[2][2] = {};
-    size_t n = played.size() < original.size() ? played.size() : original.size();
-    for (size_t i = 0; i + 4 <= n; i += 4)
-        for (int ch = 0; ch < 2; ch++) {
-            sum[0][ch] += std::abs(*reinterpret_cast<const int16_t*>(&played[i + 2 * ch]));
-            sum[1][ch] += std::abs(*reinterpret_cast<const int16_t*>(&original[i + 2 * ch]));
-        }
-    *left = sum[1][0] > 0 ? sum[0][0] / sum[1][0] : 0;
-    *right = sum[1][1] > 0 ? sum[0][1] / sum[1][1] : 0;
+std::string ClassOf(HWND hwnd) {
+    char name[64] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
 }
 
-bool RunUnixCommand(const std::string& commandLine, DWORD timeoutMs) {
-    // Wine cannot wait on a Linux process, so the command leaves a mark when done.
-    std::string marker = UnixMarker();
-    std::string windowsMarker = td_test::FromUnixPath(marker);
-    DeleteFileA(windowsMarker.c_str());
-    std::string line = "/bin/sh -c \"" + commandLine + "; touch " + marker + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
-    bool done = WaitUntil(
-        [&] { return GetFileAttributesA(windowsMarker.c_str()) != INVALID_FILE_ATTRIBUTES; },
-        timeoutMs);
-    DeleteFileA(windowsMarker.c_str());
-    return done;
+int SliderDeckX(int sliderId) {
+    return sliderId == kLeftSliderId ? kLeftSliderDeckX : kRightSliderDeckX;
+}
+
+bool Closed(HWND window) {
+    return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, kDialogMs);
+}
+
+// Wine 8's table (include/ntgdi.h): GDI_SHARED_MEMORY, an array of
+// MAX_GDI_HANDLES entries, each {UINT64 Object; ULONG Owner; USHORT Unique;
+// UCHAR Type; UCHAR Flags; UINT64 UserPointer}; Type is 0 while an entry is free.
+constexpr size_t kMaxGdiHandles = 16384;
+struct GdiHandleEntry {
+    UINT64 object;
+    ULONG owner;
+    USHORT unique;
+    UCHAR type;
+    UCHAR flags;
+    UINT64 userPointer;
+};
+static_assert(sizeof(GdiHandleEntry) == 24, "Wine's GDI_HANDLE_ENTRY");
+constexpr size_t kPebGdiTableOffset = 0xF8; // x86_64
+
+int GdiObjectCount(HANDLE process) {
+    PROCESS_BASIC_INFORMATION basic = {};
+    const BYTE* table = nullptr;
+    std::vector<GdiHandleEntry> entries(kMaxGdiHandles);
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
+                                  nullptr) ||
+        !ReadProcessMemory(process,
+                           reinterpret_cast<const BYTE*>(basic.PebBaseAddress) + kPebGdiTableOffset,
+                           &table, sizeof table, nullptr) ||
+        !table ||
+        !ReadProcessMemory(process, table, entries.data(), entries.size() * sizeof entries[0],
+                           nullptr))
+        return -1;
+    int live = 0;
+    for (const GdiHandleEntry& e : entries) live += e.type != 0;
+    return live;
+}
+
+// Committed private memory, region by region: heaps, stacks, allocations.
+SIZE_T PrivateCommit(HANDLE process) {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    const BYTE* at = nullptr;
+    while (VirtualQueryEx(process, at, &region, sizeof region) == sizeof region) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        const BYTE* next = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return total;
+}
+
+// The windows of a process: its top-level ones, or all, with their descendants.
+std::vector<HWND> WindowsOf(DWORD processId, bool all = false) {
+    struct Search {
+        DWORD pid;
+        std::vector<HWND> found;
+    } search = {processId, {}};
+    WNDENUMPROC add = [](HWND hwnd, LPARAM param) {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        if (pid == s->pid) s->found.push_back(hwnd);
+        return TRUE;
+    };
+    if (all)
+        EnumChildWindows(GetDesktopWindow(), add, reinterpret_cast<LPARAM>(&search));
+    else
+        EnumWindows(add, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+} // namespace
+
+ProcessCounters ReadCounters(HANDLE process, DWORD processId) {
+    ProcessCounters c;
+    c.gdiObjects = GdiObjectCount(process);
+    c.windows = int(WindowsOf(processId, true).size());
+    c.privateBytes = PrivateCommit(process);
+    return c;
+}
+
+std::string Describe(const ProcessCounters& c) {
+    char text[160];
+    std::snprintf(text, sizeof text, "GDI objects %d, windows %d, private %zu KiB", c.gdiObjects,
+                  c.windows, c.privateBytes / 1024);
+    return text;
 }
 
 DeckProcess::~DeckProcess() {
     if (process_.hProcess) {
         if (Running()) {
             TerminateProcess(process_.hProcess, 1);
-            WaitForSingleObject(process_.hProcess, 5000);
+            WaitForSingleObject(process_.hProcess, kEndMs);
         }
         CloseHandle(process_.hProcess);
         CloseHandle(process_.hThread);
@@ -248,8 +248,7 @@ DeckProcess::~DeckProcess() {
 
 bool DeckProcess::Start(DWORD timeoutMs) {
     char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path(self, n);
+    std::string path(self, GetModuleFileNameA(nullptr, self, sizeof self));
     path = path.substr(0, path.find_last_of('\\') + 1) + kProgram;
     std::string line = "\"" + path + "\"";
     STARTUPINFOA si = {};
@@ -263,156 +262,140 @@ bool DeckProcess::Start(DWORD timeoutMs) {
     if (job_ &&
         SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits))
         AssignProcessToJobObject(job_, process_.hProcess);
-    bool up = WaitUntil(
+    return WaitUntil(
         [&] {
-            for (HWND hwnd : TopLevelWindows())
+            for (HWND hwnd : WindowsOf(ProcessId()))
                 if (ClassOf(hwnd) == kDeckClass && IsWindowVisible(hwnd)) deck_ = hwnd;
             // Painted: the exit button's face and a state icon cell are on screen.
-            return deck_ && Faces()[12] == '+' && StateIcon() >= 0;
+            return deck_ && Faces()[kExitButton] == '+' && StateIcon() >= 0;
         },
         timeoutMs);
-    return up;
 }
 
 bool DeckProcess::Running() const {
     return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
-bool DeckProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
-    if (!WaitUntil([&] { return !Running(); }, timeoutMs)) return false;
-    if (exitCode) GetExitCodeProcess(process_.hProcess, exitCode);
-    return true;
+bool DeckProcess::Answers(DWORD timeoutMs) const {
+    DWORD_PTR result = 0;
+    return deck_ && SendMessageTimeoutA(deck_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result);
 }
 
-bool DeckProcess::Quit(DWORD timeoutMs, DWORD* exitCode) {
-    return ClickButton(kButtonCount - 1) && WaitForExit(timeoutMs, exitCode);
+bool DeckProcess::Quit(DWORD* exitCode) {
+    if (!ClickButton(kExitButton) || !WaitUntil([&] { return !Running(); }, kExitMs)) return false;
+    return GetExitCodeProcess(process_.hProcess, exitCode) != 0;
 }
 
-std::vector<HWND> DeckProcess::TopLevelWindows() const {
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> found;
-    } search = {process_.dwProcessId, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hwnd, &pid);
-            if (pid == s->pid) s->found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-bool DeckProcess::Pointer(const std::string& xdotoolArgs) {
+bool DeckProcess::Pointer(const char* format, ...) {
+    char args[256];
+    va_list list;
+    va_start(list, format);
+    std::vsnprintf(args, sizeof args, format, list);
+    va_end(list);
     DWORD apart = GetDoubleClickTime() + kClickGapMs;
     if (lastPointer_) WaitUntil([&] { return GetTickCount() - lastPointer_ > apart; }, apart);
-    bool done = RunUnixCommand("xdotool " + xdotoolArgs);
+    bool done = td_test::RunLinuxCommand(std::string("xdotool ") + args, kPointerMs) == 0;
     lastPointer_ = GetTickCount();
     return done;
 }
 
-bool DeckProcess::Click(int deckX, int deckY) {
-    char args[128];
-    std::snprintf(args, sizeof args, "mousemove %d %d click 1", ScreenX(deckX), ScreenY(deckY));
-    return Pointer(args);
+bool DeckProcess::Click(int deckX, int deckY, int clicks) {
+    return Pointer("mousemove %d %d click --repeat %d --delay 60 1", kDeckScreenX + deckX,
+                   kDeckScreenY + deckY, clicks);
 }
 
-bool DeckProcess::ClickButton(int id) {
-    const ButtonSpot& b = kButtons[id];
-    return Click(b.x + kButtonSize / 2, b.y + kButtonSize / 2);
-}
-
-bool DeckProcess::DoubleClickButton(int id) {
-    const ButtonSpot& b = kButtons[id];
-    char args[128];
-    std::snprintf(args, sizeof args, "mousemove %d %d click --repeat 2 --delay 60 1",
-                  ScreenX(b.x + kButtonSize / 2), ScreenY(b.y + kButtonSize / 2));
-    return Pointer(args);
+bool DeckProcess::ClickButton(int id, int clicks) {
+    return Click(kButtons[id].x + kButtonSize / 2, kButtons[id].y + kButtonSize / 2, clicks);
 }
 
 bool DeckProcess::Drag(int deckX, int deckY, int toDeckX, int toDeckY) {
-    int midX = (deckX + toDeckX) / 2, midY = (deckY + toDeckY) / 2;
-    char args[256];
-    std::snprintf(args, sizeof args,
-                  "mousemove %d %d mousedown 1 sleep 0.2 mousemove %d %d sleep 0.1 "
-                  "mousemove %d %d sleep 0.2 mouseup 1",
-                  ScreenX(deckX), ScreenY(deckY), ScreenX(midX), ScreenY(midY), ScreenX(toDeckX),
-                  ScreenY(toDeckY));
-    return Pointer(args);
+    int x = kDeckScreenX + deckX, y = kDeckScreenY + deckY;
+    int toX = kDeckScreenX + toDeckX, toY = kDeckScreenY + toDeckY;
+    return Pointer("mousemove %d %d mousedown 1 sleep 0.2 mousemove %d %d sleep 0.1 "
+                   "mousemove %d %d sleep 0.2 mouseup 1",
+                   x, y, (x + toX) / 2, (y + toY) / 2, toX, toY);
 }
 
 bool DeckProcess::DragSlider(int sliderId, int row) {
-    int x = (sliderId == 100 ? kLeftSliderDeckX : kRightSliderDeckX) + kSliderWidth / 2;
-    int start = row > kSliderHeight / 2 ? row - 5 : row + 5;
-    char args[256];
-    std::snprintf(args, sizeof args,
-                  "mousemove %d %d mousedown 1 sleep 0.1 mousemove %d %d sleep 0.1 "
-                  "mousemove %d %d sleep 0.1 mouseup 1",
-                  ScreenX(x), ScreenY(kSliderDeckY + start), ScreenX(x),
-                  ScreenY(kSliderDeckY + (start + row) / 2), ScreenX(x),
-                  ScreenY(kSliderDeckY + row));
-    return Pointer(args);
+    int x = SliderDeckX(sliderId) + kSliderWidth / 2;
+    int start = row > kSliderHeight / 2 ? row - kSliderPressOffset : row + kSliderPressOffset;
+    return Drag(x, kSliderDeckY + start, x, kSliderDeckY + row);
 }
 
 std::string DeckProcess::Faces() const {
-    ScreenGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck();
     std::string faces;
     for (const ButtonSpot& b : kButtons) {
-        int sx = ScreenX(b.x), sy = ScreenY(b.y);
-        if (ShowsCell(grab, sx, sy, b.bitmap, 0, 0, kButtonSize, kButtonSize))
-            faces += '+';
-        else if (ShowsCell(grab, sx, sy, b.bitmap, 0, 2 * kButtonSize, kButtonSize, kButtonSize))
-            faces += '-';
-        else if (ShowsCell(grab, sx, sy, b.bitmap, 0, kButtonSize, kButtonSize, kButtonSize))
-            faces += '*';
-        else
-            faces += '?';
+        const char shown[] = "+*-"; // the bitmap's cells from the top: normal, pressed, disabled
+        char face = '?';
+        for (int cell : {0, 2, 1})
+            if (face == '?' && ShowsCell(grab, b.x, b.y, b.bitmap, 0, cell * kButtonSize,
+                                         kButtonSize, kButtonSize))
+                face = shown[cell];
+        faces += face;
     }
     return faces;
 }
 
-bool DeckProcess::WaitForFaces(const std::string& faces, DWORD timeoutMs) const {
-    return WaitUntil([&] { return Faces() == faces; }, timeoutMs);
+::testing::AssertionResult DeckProcess::WaitForFaces(const char* faces, DWORD timeoutMs) const {
+    return WaitForAnyFaces({faces}, timeoutMs);
+}
+
+::testing::AssertionResult DeckProcess::WaitForAnyFaces(std::initializer_list<const char*> faces,
+                                                        DWORD timeoutMs) const {
+    std::string shown;
+    bool found = WaitUntil(
+        [&] {
+            shown = Faces();
+            for (const char* f : faces)
+                if (shown == f) return true;
+            return false;
+        },
+        timeoutMs);
+    if (found) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "the buttons show " << shown << ", not " << *faces.begin();
+}
+
+bool DeckProcess::ShowsSkin(int deckX, int deckY, const char* bitmap, int cellX, int cellY,
+                            int width, int height) const {
+    return ShowsCell(GrabDeck(), deckX, deckY, bitmap, cellX, cellY, width, height);
 }
 
 std::string DeckProcess::TrackLine() const {
-    ScreenGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck();
     std::string line;
     for (int i = 0; i < kLineChars; i++) {
-        int sx = StatusX(kLineX + i * kMapCell), sy = StatusY(kLineY);
         char c = '?';
-        for (int k = 0; k < kMapChars; k++)
-            if (ShowsCell(grab, sx, sy, "IDL_MAP", k % kMapColumns * kMapCell,
-                          k / kMapColumns * kMapCellHeight, kMapCell, kMapCellHeight)) {
+        for (int k = 0; k < kMapChars && c == '?'; k++)
+            if (ShowsCell(grab, kStatusDeckX + kLineX + i * kMapCell, kStatusDeckY + kLineY,
+                          "IDL_MAP", k % kMapColumns * kMapCell, k / kMapColumns * kMapCellHeight,
+                          kMapCell, kMapCellHeight))
                 c = char(' ' + k);
-                break;
-            }
         line += c;
     }
     return line;
 }
 
 std::string DeckProcess::TrackNumber() const {
-    return ReadDigits(GrabDeck(), kTrackNumberX, 3);
+    return ReadDigits(kTrackNumberX, sizeof kTrackNumberX / sizeof kTrackNumberX[0]);
 }
 
 std::string DeckProcess::Time() const {
-    return ReadDigits(GrabDeck(), kTimeX, 5);
+    return ReadDigits(kTimeX, sizeof kTimeX / sizeof kTimeX[0]);
 }
 
 int DeckProcess::StateIcon() const {
-    return CellShown(GrabDeck(), StatusX(kIconX), StatusY(kIconY), "ID_CUR_MODE", kIconCells,
-                     kIconWidth, kIconHeight);
+    return CellShown(GrabDeck(), kIconX, kIconY, "ID_CUR_MODE", kIconCells, kIconWidth,
+                     kIconHeight);
 }
 
 int DeckProcess::LitMode() const {
-    ScreenGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck();
     int lit = -1;
-    for (int m = 0; m < 3; m++) {
-        int cell = CellShown(grab, StatusX(kModeX), StatusY(kModeY[m]), "IDL_MODE", 6, kModeWidth,
-                             kModeHeight);
+    for (int m = 0; m < kModes; m++) {
+        int cell =
+            CellShown(grab, kModeX, kModeY[m], "IDL_MODE", 2 * kModes, kModeWidth, kModeHeight);
         if (cell == m)
             lit = lit == -1 ? m : -2;
         else if (cell != m + kModeUnlit)
@@ -422,80 +405,66 @@ int DeckProcess::LitMode() const {
 }
 
 int DeckProcess::SliderThumbTop(int sliderId) const {
-    int x = ScreenX(sliderId == 100 ? kLeftSliderDeckX : kRightSliderDeckX) + kThumbLeft;
-    ScreenGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck();
     for (int top = 0; top + kThumbHeight <= kSliderHeight; top++)
-        if (ShowsCell(grab, x, ScreenY(kSliderDeckY) + top, "ID_MIX_CUR", 0, 0, kThumbWidth,
-                      kThumbHeight))
+        if (ShowsCell(grab, SliderDeckX(sliderId) + kThumbLeft, kSliderDeckY + top, "ID_MIX_CUR", 0,
+                      0, kThumbWidth, kThumbHeight))
             return top;
-    return -100;
+    return kNoThumb;
 }
 
 std::vector<HWND> DeckProcess::Dialogs() const {
     std::vector<HWND> dialogs;
-    for (HWND hwnd : TopLevelWindows())
+    for (HWND hwnd : WindowsOf(ProcessId()))
         if (ClassOf(hwnd) == kDialogClass && IsWindowVisible(hwnd)) dialogs.push_back(hwnd);
     return dialogs;
 }
 
-bool DeckProcess::Answers(DWORD timeoutMs) const {
-    DWORD_PTR result = 0;
-    return deck_ && SendMessageTimeoutA(deck_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result);
-}
-
-HWND DeckProcess::FileDialogShown(const std::string& title) const {
+HWND DeckProcess::Dialog(const std::string& title) const {
     for (HWND hwnd : Dialogs())
-        if (WindowText(hwnd) == title) return hwnd;
+        if (td_test::WindowText(hwnd).compare(0, title.size(), title) == 0) return hwnd;
     return nullptr;
 }
 
-bool DeckProcess::CancelFile(const std::string& title, DWORD timeoutMs) {
+bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) {
     HWND dialog = nullptr;
-    if (!WaitUntil([&] { return (dialog = FileDialogShown(title)) != nullptr; }, timeoutMs))
-        return false;
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
-    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
-}
-
-bool DeckProcess::ChooseFile(const std::string& title, const std::string& path, DWORD timeoutMs) {
-    HWND dialog = nullptr;
-    if (!WaitUntil([&] { return (dialog = FileDialogShown(title)) != nullptr; }, timeoutMs))
-        return false;
-    // The name box: edt1, or the edit inside the name combo box (cmb13).
-    HWND edit = nullptr;
-    for (HWND child : Descendants(dialog)) {
-        if (ClassOf(child) != "Edit") continue;
-        int id = GetDlgCtrlID(child), parentId = GetDlgCtrlID(GetParent(child));
-        if (id == edt1 || parentId == cmb13 || !edit) edit = child;
+    if (!WaitUntil([&] { return (dialog = Dialog(title)) != nullptr; }, kDialogMs)) return false;
+    int button = IDCANCEL;
+    if (!path.empty()) {
+        // The name box: the edit inside the name combo box (cmb13), or edt1.
+        HWND edit = GetDlgItem(dialog, edt1);
+        EnumChildWindows(
+            dialog,
+            [](HWND child, LPARAM found) {
+                if (ClassOf(child) != "Edit" || GetDlgCtrlID(GetParent(child)) != cmb13)
+                    return TRUE;
+                *reinterpret_cast<HWND*>(found) = child;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&edit));
+        if (!edit) return false;
+        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        button = IDOK;
     }
-    if (!edit) return false;
-    SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
-    return WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeoutMs);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+    return Closed(dialog);
 }
 
-bool DeckProcess::IsMessageBox(HWND dialog) const {
-    if (!GetDlgItem(dialog, kMessageTextId)) return false;
-    // A box comes from the system's own template, the program's dialogs from its module.
-    return GetWindowLongPtrA(dialog, GWLP_HINSTANCE) != GetWindowLongPtrA(deck_, GWLP_HINSTANCE);
+HWND DeckProcess::MessageBoxShown() const {
+    HINSTANCE program = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(deck_, GWLP_HINSTANCE));
+    for (HWND hwnd : Dialogs())
+        if (td_test::IsMessageBox(hwnd, program)) return hwnd;
+    return nullptr;
 }
 
 bool DeckProcess::TakeMessageBox(Box* box, DWORD timeoutMs) {
     HWND found = nullptr;
-    if (!WaitUntil(
-            [&] {
-                for (HWND hwnd : Dialogs())
-                    if (IsMessageBox(hwnd)) found = hwnd;
-                return found != nullptr;
-            },
-            timeoutMs))
-        return false;
-    box->caption = WindowText(found);
-    box->text = WindowText(GetDlgItem(found, kMessageTextId));
+    if (!WaitUntil([&] { return (found = MessageBoxShown()) != nullptr; }, timeoutMs)) return false;
+    box->caption = td_test::WindowText(found);
+    box->text = td_test::MessageBoxText(found);
     PostMessageA(found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return WaitUntil([&] { return !IsWindow(found) || !IsWindowVisible(found); }, timeoutMs);
+    return Closed(found);
 }
 
 } // namespace deck_test

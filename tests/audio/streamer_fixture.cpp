@@ -1,32 +1,72 @@
 #include "streamer_fixture.h"
 
+#include <algorithm>
 #include <string.h>
 
 using td_test::Bytes;
 
 namespace {
+
 constexpr char kOwnerClass[] = "TdStreamerOwner";
+constexpr FOURCC kFakeProc = mmioFOURCC('T', 'D', 'F', 'S');
+
+BYTE FakeByte(DWORD offset) {
+    return (BYTE)(((offset * 2654435761u) >> 16) | 1);
+}
+
+LRESULT CALLBACK FakeIOProc(LPSTR info, UINT msg, LPARAM p1, LPARAM p2) {
+    MMIOINFO* mmio = reinterpret_cast<MMIOINFO*>(info);
+    FakeSource* src = reinterpret_cast<FakeSource*>(p1);
+    if (msg == MMIOM_OPEN) {
+        memcpy(mmio->adwInfo, &src, sizeof src);
+        return MMSYSERR_NOERROR;
+    }
+    memcpy(&src, mmio->adwInfo, sizeof src);
+    switch (msg) {
+        case MMIOM_CLOSE: src->closes++; return 0;
+        case MMIOM_READ: {
+            int n = src->reads++;
+            if (n >= src->failFrom && n <= src->failTo) return src->failResult;
+            DWORD count = std::min<DWORD>((DWORD)p2, src->size - src->position);
+            BYTE* out = reinterpret_cast<BYTE*>(p1);
+            for (DWORD i = 0; i < count; i++) out[i] = FakeByte(src->base + src->position + i);
+            src->position += count;
+            return count;
+        }
+        case MMIOM_SEEK: src->position = (DWORD)p1; return p1;
+    }
+    return MMIOERR_CANNOTREAD;
+}
+
+} // namespace
+
+HMMIO OpenFakeSource(FakeSource* source) {
+    static bool installed = mmioInstallIOProcA(kFakeProc, FakeIOProc, MMIO_INSTALLPROC) != nullptr;
+    if (!installed) return nullptr;
+    MMIOINFO info = {};
+    info.fccIOProc = kFakeProc;
+    return mmioOpenA(reinterpret_cast<LPSTR>(source), &info, MMIO_READ);
+}
+
+Bytes FakeBytes(DWORD from, DWORD count) {
+    Bytes bytes(count);
+    for (DWORD i = 0; i < count; i++) bytes[i] = FakeByte(from + i);
+    return bytes;
 }
 
 ::testing::AssertionResult PlayedExactly(const Bytes& played, const Bytes& source, size_t frame,
                                          BYTE silence) {
     size_t i = 0, j = 0;
-    auto silent = [&](size_t at) {
-        for (size_t k = 0; k < frame; k++)
-            if (played[at + k] != silence) return false;
-        return true;
-    };
+    const Bytes silent(frame, silence);
     while (i + frame <= played.size()) {
         if (j + frame <= source.size() && memcmp(&played[i], &source[j], frame) == 0) {
-            i += frame;
             j += frame;
-        } else if (silent(i)) {
-            i += frame;
-        } else {
+        } else if (memcmp(&played[i], silent.data(), frame) != 0) {
             return ::testing::AssertionFailure()
                    << "played byte " << i << " is not source byte " << j << " (" << played.size()
                    << " played, " << source.size() << " in the source)";
         }
+        i += frame;
     }
     if (i != played.size()) return ::testing::AssertionFailure() << "a partial frame was played";
     if (j != source.size())
@@ -46,26 +86,7 @@ void StreamerTest::SetUp() {
     owner_ = CreateWindowExA(0, kOwnerClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, instance,
                              nullptr);
     SetWindowLongPtrA(owner_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    MakePcmFormat(WAVE_FORMAT_4S16, &cd_);
     Rebuild(kTestBlock);
-}
-
-void StreamerTest::TearDown() {
-    delete streamer_;
-    DestroyWindow(owner_);
-}
-
-void StreamerTest::Rebuild(WORD blockSize) {
-    delete streamer_;
-    streamer_ = new WaveStreamer(owner_, blockSize, 4);
-    notify_ = WaveStreamer::CreateNotifyWindow(owner_, GetModuleHandleA(nullptr), streamer_);
-}
-
-FakeSource& StreamerTest::Source(DWORD size, DWORD base) {
-    sources_.emplace_back();
-    sources_.back().size = size;
-    sources_.back().base = base;
-    return sources_.back();
 }
 
 HMMIO StreamerTest::Play(FakeSource& source, DWORD length) {
@@ -73,15 +94,6 @@ HMMIO StreamerTest::Play(FakeSource& source, DWORD length) {
     if (!stream || !streamer_->OpenOutput(stream, length, &cd_)) return nullptr;
     streamer_->StartOutput();
     return stream;
-}
-
-bool StreamerTest::WaitForEnd(int count, DWORD timeoutMs) {
-    return td_test::PumpUntil([&] { return ends_ >= count; }, timeoutMs);
-}
-
-::testing::AssertionResult StreamerTest::Heard(int opening, const Bytes& expected) {
-    td_test::SettledCapture();
-    return PlayedExactly(td_test::ReadCaptureOpening(opening), expected, kCdFrameBytes);
 }
 
 LRESULT CALLBACK StreamerTest::OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -1,6 +1,5 @@
 // Saving a track: the wave files written, the progress dialog and its Cancel,
 // and what happens when the disc or the disk lets the copy down.
-#include "audio/pcm_format.h"
 #include "audio/progress_dialog.h"
 #include "audio/track_extraction.h"
 #include "audio/wav_file_writer.h"
@@ -12,87 +11,43 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace td_test;
 
 namespace {
 
-constexpr char kOwnerClass[] = "TrackSavingTestOwner";
+constexpr BYTE kReadCd = 0xBE;
 
-struct WavFile {
-    Bytes header;
-    Bytes data;
-    DWORD riffSize = 0, dataSize = 0;
-};
-
-DWORD DwordAt(const Bytes& b, size_t at) {
-    DWORD v = 0;
-    memcpy(&v, &b[at], sizeof v);
-    return v;
+// The canonical file for CD audio around `data`, byte for byte.
+Bytes CdWav(const Bytes& data) {
+    const BYTE header[] = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                           'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                           2,   0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,
+                           0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
+    Bytes file(sizeof header + data.size());
+    DWORD sizes[] = {DWORD(data.size()) + 36, DWORD(data.size())};
+    memcpy(file.data(), header, sizeof header);
+    memcpy(&file[4], &sizes[0], 4);
+    memcpy(&file[40], &sizes[1], 4);
+    std::copy(data.begin(), data.end(), file.begin() + sizeof header);
+    return file;
 }
 
-WavFile ReadWav(const std::string& path) {
-    Bytes all = ReadFileBytes(path);
-    WavFile w;
-    if (all.size() < kWavHeaderBytes) {
-        ADD_FAILURE() << path << " holds " << all.size() << " bytes";
-        return w;
-    }
-    w.header.assign(all.begin(), all.begin() + kWavHeaderBytes);
-    w.data.assign(all.begin() + kWavHeaderBytes, all.end());
-    w.riffSize = DwordAt(all, 4);
-    w.dataSize = DwordAt(all, 40);
-    return w;
-}
+const PCMWAVEFORMAT kCdFormat = {{WAVE_FORMAT_PCM, 2, 44100, 176400, 4}, 16};
 
-// The canonical header for CD audio with `dataBytes` of data, byte for byte.
-Bytes CdHeader(DWORD dataBytes) {
-    const BYTE fixed[] = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
-                          'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
-                          2,   0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,
-                          0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
-    Bytes h(fixed, fixed + sizeof fixed);
-    DWORD riff = dataBytes + 36;
-    memcpy(&h[4], &riff, 4);
-    memcpy(&h[40], &dataBytes, 4);
-    return h;
-}
-
-PCMWAVEFORMAT CdFormat() {
-    PCMWAVEFORMAT f;
-    MakePcmFormat(WAVE_FORMAT_4S16, &f);
-    return f;
-}
-
-// The reads the drive saw, as frame counts.
-std::vector<int> ReadCdCounts(const VirtualDrive& drive) {
+// The frame counts of the READ CDs the drive saw.
+std::vector<int> Reads(const VirtualDrive& drive) {
     std::vector<int> counts;
     for (const VLogLine& l : drive.Commands())
-        if (l.cdb[0] == 0xBE) counts.push_back((l.cdb[6] << 16) | (l.cdb[7] << 8) | l.cdb[8]);
+        if (l.cdb[0] == kReadCd) counts.push_back((l.cdb[6] << 16) | (l.cdb[7] << 8) | l.cdb[8]);
     return counts;
-}
-
-bool SentLock(const VirtualDrive& drive) {
-    for (const VLogLine& l : drive.Commands())
-        if (l.cdb[0] == 0x1E) return true;
-    return false;
 }
 
 class TrackSaving : public ::testing::Test {
   protected:
-    void SetUp() override {
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        RegisterGaugeClass(instance);
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = instance;
-        wc.lpszClassName = kOwnerClass;
-        RegisterClassA(&wc);
-        owner = CreateWindowExA(0, kOwnerClass, "", WS_POPUP | WS_VISIBLE, 10, 10, 300, 80, nullptr,
-                                nullptr, instance, nullptr);
-        path = ScratchDir() + "\\track.wav";
-    }
+    void SetUp() override { RegisterGaugeClass(GetModuleHandleA(nullptr)); }
     void TearDown() override { DestroyWindow(owner); }
 
     VDisc Open(const std::string& description, const std::string& readErrors = "") {
@@ -105,8 +60,9 @@ class TrackSaving : public ::testing::Test {
         return disc;
     }
 
-    HWND owner = nullptr;
-    std::string path;
+    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 10, 10, 300, 80, nullptr,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    std::string path = ScratchDir() + "\\track.wav";
     CdPlayer player;
     VirtualDrive drive;
     MessageBoxWatcher boxes;
@@ -114,39 +70,18 @@ class TrackSaving : public ::testing::Test {
 
 } // namespace
 
-TEST(WavFileWriter, WritesTheCanonicalHeaderAroundTheData) {
-    std::string path = ScratchDir() + "\\out.wav";
-    ASSERT_TRUE(WriteTextFile(path, std::string(100000, 'x'))); // truncated by BeginFile
-    WavFileWriter empty;
-    ASSERT_TRUE(empty.BeginFile(path.c_str(), CdFormat()));
-    empty.FinishFile();
-    EXPECT_EQ(ReadFileBytes(path), CdHeader(0));
-
-    Bytes block(kTransferBytes);
-    for (size_t i = 0; i < block.size(); i++) block[i] = BYTE(i * 7);
-    WavFileWriter one;
-    ASSERT_TRUE(one.BeginFile(path.c_str(), CdFormat()));
-    EXPECT_EQ(one.AppendData(block.data(), kTransferBytes), 0);
-    one.FinishFile();
-    WavFile w = ReadWav(path);
-    EXPECT_EQ(w.header, CdHeader(kTransferBytes));
-    EXPECT_EQ(w.riffSize, 61188u);
-    EXPECT_EQ(w.data, block);
-}
-
 TEST(WavFileWriter, TakesAnyPathTheDialogCanReturnAndRefusesRatherThanCut) {
     std::string dir = ScratchDir() + "\\" + std::string(100, 'd');
     ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
     std::string path = dir + "\\" + std::string(240 - dir.size(), 'n') + ".wav";
     ASSERT_GT(path.size(), 128u);
     WavFileWriter writer;
-    ASSERT_TRUE(writer.BeginFile(path.c_str(), CdFormat()));
+    ASSERT_TRUE(writer.BeginFile(path.c_str(), kCdFormat));
     writer.FinishFile();
-    EXPECT_EQ(ReadFileBytes(path), CdHeader(0));
-
+    EXPECT_EQ(ReadFileBytes(path), CdWav({}));
     std::string tooLong = dir + "\\" + std::string(MAX_PATH, 'n');
     WavFileWriter refused;
-    EXPECT_FALSE(refused.BeginFile(tooLong.c_str(), CdFormat()));
+    EXPECT_FALSE(refused.BeginFile(tooLong.c_str(), kCdFormat));
 }
 
 TEST(WavFileWriter, AFullDiskLeavesAValidShorterFile) {
@@ -157,53 +92,53 @@ TEST(WavFileWriter, AFullDiskLeavesAValidShorterFile) {
     MessageBoxWatcher boxes;
     Bytes block(kTransferBytes, 0x5A);
     WavFileWriter writer;
-    ASSERT_TRUE(writer.BeginFile(path.c_str(), CdFormat()));
-    int blocks = 0;
-    while (writer.AppendData(block.data(), kTransferBytes) == 0) ASSERT_LT(++blocks, 100);
-    EXPECT_EQ(boxes.Count("Disk Full!!"), 1u) << boxes.Texts();
-    ASSERT_EQ(boxes.Seen().size(), 1u);
+    ASSERT_TRUE(writer.BeginFile(path.c_str(), kCdFormat));
+    DWORD blocks = 0;
+    while (writer.AppendData(block.data(), kTransferBytes) == 0) ASSERT_LT(++blocks, 100u);
+    ASSERT_EQ(boxes.Seen().size(), 1u) << boxes.Texts();
+    EXPECT_EQ(boxes.Seen()[0].text, "Disk Full!!");
     EXPECT_EQ(boxes.Seen()[0].caption, "Wav Record");
-    WavFile w = ReadWav(path);
+    Bytes file = ReadFileBytes(path);
     DeleteFileA(path.c_str());
-    EXPECT_EQ(w.dataSize, w.data.size()); // the header counts what reached the disk
-    EXPECT_EQ(w.dataSize % 4, 0u);
-    EXPECT_GE(w.dataSize, DWORD(blocks) * kTransferBytes);
-    EXPECT_EQ(w.header, CdHeader(w.dataSize));
+    // The header counts the whole sample frames that reached the disk.
+    ASSERT_GE(file.size(), kWavHeaderBytes + blocks * kTransferBytes);
+    EXPECT_EQ((file.size() - kWavHeaderBytes) % 4, 0u);
+    EXPECT_TRUE(file == CdWav(Bytes(file.size() - kWavHeaderBytes, 0x5A)));
 }
 
-TEST_F(TrackSaving, SavesTheTrackByteForByteAsAnotherToolReadsTheImage) {
+TEST_F(TrackSaving, SavesTracksByteForByteInBlocksAsAnotherToolReadsTheImage) {
     VDisc disc = Open("200 150/30 47");
-    EXPECT_EQ(SaveTrack(player, owner, 2, path.c_str()), 130u * kFrameBytes);
-    WavFile w = ReadWav(path);
-    EXPECT_EQ(w.header, CdHeader(130 * kFrameBytes));
-    EXPECT_TRUE(w.data == ExpectedFrames(disc, disc.layout.tracks[1].start, 130));
-    EXPECT_EQ(ReadCdCounts(drive), (std::vector<int>{26, 26, 26, 26, 26}));
+    // A path that cannot be created saves nothing, and sends nothing: no lock.
+    size_t sent = drive.Commands().size();
+    EXPECT_EQ(SaveTrack(player, owner, 1, (ScratchDir() + "\\no such\\1.wav").c_str()), 0u);
+    EXPECT_EQ(drive.Commands().size(), sent);
+    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Texts();
 
-    // bchunk cuts the same track out of the image on its own.
+    const DWORD second = disc.layout.tracks[1].start, third = disc.layout.tracks[2].start;
+    std::string dir = ScratchDir() + "\\";
+    ASSERT_TRUE(WriteTextFile(dir + "2.wav", std::string(100000, 'x'))); // replaced whole
+    EXPECT_EQ(SaveTrack(player, owner, 2, (dir + "2.wav").c_str()), 130u * kFrameBytes);
+    EXPECT_EQ(SaveTrack(player, owner, 3, (dir + "3.wav").c_str()), 27u * kFrameBytes);
+    EXPECT_EQ(Reads(drive), (std::vector<int>{26, 26, 26, 26, 26, 26, 1}));
+    EXPECT_TRUE(ReadFileBytes(dir + "2.wav") == CdWav(ExpectedFrames(disc, second, 130)));
+    EXPECT_TRUE(ReadFileBytes(dir + "3.wav") == CdWav(ExpectedFrames(disc, third, 27)));
+
+    // bchunk cuts the same tracks out of the image on its own.
     std::string cue = ToUnixPath(disc.cuePath);
     std::string bin = cue.substr(0, cue.size() - 4) + ".bin";
     std::string out = ToUnixPath(ScratchDir()) + "/bchunk";
     ASSERT_EQ(RunLinuxCommand("bchunk -w " + bin + " " + cue + " " + out + " >/dev/null"), 0);
-    WavFile theirs = ReadWav(FromUnixPath(out + "02.wav"));
-    ASSERT_GE(theirs.data.size(), w.data.size());
-    EXPECT_TRUE(Bytes(theirs.data.begin(), theirs.data.begin() + w.data.size()) == w.data);
-    EXPECT_EQ(Bytes(theirs.header.begin() + 8, theirs.header.begin() + 36),
-              Bytes(w.header.begin() + 8, w.header.begin() + 36));
-}
-
-TEST_F(TrackSaving, ALastTrackOfTwentySevenFramesTakesTwoBlocks) {
-    VDisc disc = Open("200 47");
-    EXPECT_EQ(SaveTrack(player, owner, 2, path.c_str()), 27u * kFrameBytes);
-    EXPECT_EQ(ReadCdCounts(drive), (std::vector<int>{26, 1}));
-    EXPECT_TRUE(ReadWav(path).data == ExpectedFrames(disc, 200, 27));
-}
-
-TEST_F(TrackSaving, ThePathThatCannotBeCreatedNeverLocksTheTray) {
-    Open("200 100");
-    std::string bad = ScratchDir() + "\\no such folder\\track.wav";
-    EXPECT_EQ(SaveTrack(player, owner, 1, bad.c_str()), 0u);
-    EXPECT_FALSE(SentLock(drive));
-    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Texts();
+    for (const char* track : {"2", "3"}) {
+        Bytes ours = ReadFileBytes(dir + track + ".wav");
+        Bytes theirs = ReadFileBytes(FromUnixPath(out + "0" + track + ".wav"));
+        ASSERT_GE(theirs.size(), ours.size()) << track;
+        // Their header's sizes count the whole track, margin and all.
+        EXPECT_TRUE(Bytes(theirs.begin() + 8, theirs.begin() + 36) ==
+                    Bytes(ours.begin() + 8, ours.begin() + 36));
+        EXPECT_TRUE(Bytes(theirs.begin() + kWavHeaderBytes, theirs.begin() + ours.size()) ==
+                    Bytes(ours.begin() + kWavHeaderBytes, ours.end()))
+            << track;
+    }
 }
 
 TEST_F(TrackSaving, TheTrayStaysLockedWhileSaving) {
@@ -228,56 +163,36 @@ TEST_F(TrackSaving, TheTrayStaysLockedWhileSaving) {
 TEST_F(TrackSaving, AReadErrorEndsTheSaveWithOnlyGoodFramesInTheFile) {
     VDisc disc = Open("300 100", "60");
     EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str()), 0u);
-    WavFile w = ReadWav(path);
-    EXPECT_EQ(w.header, CdHeader(52 * kFrameBytes));
-    EXPECT_TRUE(w.data == ExpectedFrames(disc, 0, 52));
-    std::vector<int> reads = ReadCdCounts(drive);
-    EXPECT_EQ(reads.size(), 2u + 3u); // two good blocks, then three tries at the bad one
+    EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 0, 52)));
+    // Two good blocks, then three tries at the bad one.
+    EXPECT_EQ(Reads(drive), (std::vector<int>{26, 26, 26, 26, 26}));
 }
 
 TEST_F(TrackSaving, CancelStopsAtTheStepThatDispatchesTheRelease) {
-    Open("600 100");
-    drive.devices[0].delayMs = 200;
-    ASSERT_TRUE(drive.Apply());
-    // Click Cancel while the first block is read: press and release are queued.
-    HANDLE clicker = CreateThread(
-        nullptr, 0,
-        [](void*) -> DWORD {
-            // This process's dialog: tests running beside this one save tracks too.
-            HWND dialog = nullptr;
-            for (int i = 0; i < 500 && !dialog; i++, Sleep(5)) {
-                HWND w = nullptr;
-                while ((w = FindWindowExA(nullptr, w, nullptr, "Saving Track #1")) && !dialog) {
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(w, &pid);
-                    if (pid == GetCurrentProcessId()) dialog = w;
-                }
+    VDisc disc = Open("600 100");
+    // Click Cancel as the dialog comes up: press and release wait in the queue.
+    static HHOOK s_hook;
+    s_hook = SetWindowsHookExA(
+        WH_CBT,
+        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            HWND cancel = GetDlgItem(reinterpret_cast<HWND>(wParam), IDCANCEL);
+            if (code == HCBT_ACTIVATE && cancel) {
+                PostMessageA(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+                PostMessageA(cancel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
             }
-            HWND cancel = GetDlgItem(dialog, IDCANCEL);
-            PostMessageA(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-            PostMessageA(cancel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-            return 0;
+            return CallNextHookEx(s_hook, code, wParam, lParam);
         },
-        nullptr, 0, nullptr);
+        nullptr, GetCurrentThreadId());
     DWORD saved = SaveTrack(player, owner, 1, path.c_str());
-    WaitForSingleObject(clicker, 5000);
-    CloseHandle(clicker);
-    EXPECT_EQ(saved, 122304u);
-    WavFile w = ReadWav(path);
-    EXPECT_EQ(w.dataSize, 122304u);
-    EXPECT_EQ(w.data.size(), 122304u);
+    UnhookWindowsHookEx(s_hook);
+    EXPECT_EQ(saved, 2 * kTransferBytes);
+    EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 0, 2 * kTransferFrames)));
 }
 
-TEST(ProgressDialog, ShowsTheGaugeAndCancelsByDisablingCancel) {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    RegisterGaugeClass(instance);
-    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 10, 10, 300, 80, nullptr,
-                                 nullptr, instance, nullptr);
+TEST_F(TrackSaving, TheProgressDialogShowsTheGaugeAndCancelsByDisablingCancel) {
     HWND dialog = ProgressOpen(owner, kGaugeDialogTemplate, "Saving Track #3", 130);
     ASSERT_NE(dialog, nullptr);
-    char title[64];
-    GetWindowTextA(dialog, title, sizeof title);
-    EXPECT_STREQ(title, "Saving Track #3");
+    EXPECT_EQ(WindowText(dialog), "Saving Track #3");
     HWND gauge = GetDlgItem(dialog, kGaugeDialogGaugeId);
     EXPECT_EQ(SendMessageA(gauge, GAUGE_GETRANGE, 0, 0), 130);
     PumpMessages(50);
@@ -290,14 +205,9 @@ TEST(ProgressDialog, ShowsTheGaugeAndCancelsByDisablingCancel) {
     EXPECT_EQ(ProgressStep(78), 0);
     ProgressClose();
     EXPECT_FALSE(IsWindow(dialog));
-    DestroyWindow(owner);
 }
 
-TEST(ProgressDialog, AQuitDuringTheCopyEndsItAndStillReachesTheMessageLoop) {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    RegisterGaugeClass(instance);
-    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 instance, nullptr);
+TEST_F(TrackSaving, AQuitDuringTheCopyEndsItAndStillReachesTheMessageLoop) {
     ASSERT_NE(ProgressOpen(owner, kGaugeDialogTemplate, "Saving Track #1", 100), nullptr);
     PumpMessages(20);
     PostQuitMessage(7);

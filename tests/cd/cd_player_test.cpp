@@ -1,14 +1,13 @@
 // The CD player end to end: discs opened through the virtual drive (over ASPI
-// and over pass-through) and played digitally through the real waveOut into
-// the capture, with every transport operation moving the stream where the user
-// would expect.
+// and over pass-through), their tables of contents, the disc as an mmio
+// stream, and playback through the real waveOut into the capture, with every
+// transport operation moving the stream where the user would expect.
 #include "audio/cd_audio_ioproc.h"
-#include "audio/wave_streamer.h"
 #include "cd/cd_player.h"
 #include "cd/disc_units.h"
 #include "cd/scsi_commands.h"
-#include "cd_test_util.h"
-#include "tools/disc/frame_pattern.h"
+#include "drive_bench.h"
+#include "streamer_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,185 +15,157 @@ using namespace td_test;
 
 namespace {
 
-constexpr char kOwnerClass[] = "CdPlayerTestOwner";
-int g_endMessages;
-
-LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == kWaveEndMessage) {
-        g_endMessages++;
-        return 0;
-    }
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-// Where a stretch of played audio came from: consecutive frames from `first`.
-// A playback that was stopped may end inside a frame.
-struct PlayedRun {
-    uint32_t first;
-    size_t bytes;
-    uint32_t Frames() const { return static_cast<uint32_t>(bytes / kFrameBytes); }
-};
-
-// Splits what was played into runs of consecutive pattern frames.
-std::vector<PlayedRun> PlayedRuns(const Bytes& played) {
-    std::vector<PlayedRun> runs;
-    size_t at = 0;
-    while (at < played.size()) {
-        td_disc::PatternPos pos;
-        size_t n = td_disc::PatternRun(&played[at], played.size() - at, &pos);
-        if (n == 0) {
-            ADD_FAILURE() << "audio that is not from the disc at byte " << at;
-            break;
-        }
-        EXPECT_EQ(pos.offset, 0u) << "a run that starts inside a frame";
-        runs.push_back({pos.lba, n});
-        at += n;
-    }
-    return runs;
-}
-
-class CdPlayerTest : public ::testing::TestWithParam<Transport> {
+// The player plays through the test streamer, and stops on its end message as
+// the deck does.
+class CdPlayerTest : public StreamerTest, public ::testing::WithParamInterface<Transport> {
   protected:
     void SetUp() override {
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = OwnerProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = kOwnerClass;
-        RegisterClassA(&wc);
-        WaveStreamer::RegisterNotifyClass(instance);
-        owner_ = CreateWindowExA(0, kOwnerClass, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 instance, nullptr);
-        streamer_ = new WaveStreamer(owner_, kTransferBytes, 4);
-        WaveStreamer::CreateNotifyWindow(owner_, instance, streamer_);
+        StreamerTest::SetUp();
+        Rebuild(kCdBlock);
+        stopOnEnd_ = false;
         player.SetStreamer(streamer_);
         InstallCdAudioIOProc();
-        g_endMessages = 0;
     }
 
     void TearDown() override {
+        if (stream) mmioClose(stream, 0);
         player.Stop();
         RemoveCdAudioIOProc();
-        DestroyWindow(owner_);
-        delete streamer_;
+        StreamerTest::TearDown();
     }
 
-    // Puts `description` in drive (0, 1) and opens it.
-    VDisc Open(const std::string& description) {
-        VDisc disc = MakeDisc(description);
-        drive.AddCdRom(0, 1, disc.cuePath).unitAttention = false;
+    // Puts `description` in drive (0, 1), in place of any disc before, and opens it.
+    VDisc Open(const std::string& description, const std::string& readErrors = "",
+               const std::string& name = "disc") {
+        VDisc disc = MakeDisc(description, name);
+        drive.devices.clear();
+        VDevice& d = drive.AddCdRom(0, 1, disc.cuePath);
+        d.unitAttention = false;
+        d.readErrors = readErrors;
         EXPECT_TRUE(drive.Apply());
         EXPECT_EQ(player.OpenDisc(), 1);
         return disc;
     }
 
-    // Lets the playback run until the streamer reports its end, then stops the
-    // player as the deck does, and returns everything played.
-    Bytes PlayToEnd() {
-        EXPECT_TRUE(PumpUntil([] { return g_endMessages > 0; }, 30000)) << "no end message";
+    // Lets the playback run until the streamer reports its end, stops the
+    // player, and returns everything played by then.
+    Bytes PlayToEnd(int ends = 1) {
+        EXPECT_TRUE(WaitForEnd(ends, 30000)) << "no end message";
         player.Stop();
         return SettledCapture();
     }
 
-    DWORD Start(const VDisc& disc, int track) { return disc.layout.tracks[track - 1].start; }
+    // Opens the player's request over frames [start, end) as an mmio stream.
+    void OpenStream(DWORD start, DWORD end) {
+        ASSERT_TRUE(player.SetStreamRange(start, end));
+        MMIOINFO info = {};
+        info.fccIOProc = kCdAudioFourcc;
+        stream = mmioOpenA(reinterpret_cast<LPSTR>(player.StreamRequest()), &info, 0);
+        ASSERT_NE(stream, nullptr);
+    }
+
+    // What one read of `bytes` from the stream gave: nothing when it failed.
+    Bytes Read(DWORD bytes) {
+        Bytes got(bytes);
+        LONG n = mmioRead(stream, reinterpret_cast<HPSTR>(got.data()), static_cast<LONG>(bytes));
+        got.resize(n > 0 ? n : 0);
+        return got;
+    }
 
     CdPlayer player;
     DriveBench drive{GetParam()};
-    WaveStreamer* streamer_ = nullptr;
-    HWND owner_ = nullptr;
+    HMMIO stream = nullptr;
 };
 
-INSTANTIATE_TEST_SUITE_P(Transports, CdPlayerTest,
-                         ::testing::Values(Transport::Aspi, Transport::PassThrough));
+INSTANTIATE_TEST_SUITE_P(Transports, CdPlayerTest, kBothTransports);
 
 } // namespace
 
-TEST_P(CdPlayerTest, PlaysATrackToTwentyFramesBeforeTheNext) {
+TEST_P(CdPlayerTest, PlaysATrackToTwentyFramesBeforeTheNextOrTheLeadOut) {
     VDisc disc = Open("300 200/75 150");
+    const DWORD second = disc.layout.tracks[1].start, third = disc.layout.tracks[2].start;
     ASSERT_TRUE(player.PlayTrack(2));
     EXPECT_EQ(player.GetState(), MCI_MODE_PLAY);
     EXPECT_EQ(player.CurrentTrack(), 2);
-    Bytes played = PlayToEnd();
-    DWORD end = disc.layout.tracks[2].start - kTrackEndMargin; // the next track's pregap plays
-    EXPECT_EQ(played.size(), (end - Start(disc, 2)) * kFrameBytes);
-    EXPECT_TRUE(played == ExpectedFrames(disc, Start(disc, 2), end - Start(disc, 2)));
-    EXPECT_EQ(g_endMessages, 1);
+    PlayToEnd();
     EXPECT_EQ(player.GetState(), MCI_MODE_STOP);
+    ASSERT_TRUE(player.PlayTrack(3));
+    PlayToEnd(2);
+    EXPECT_EQ(ends_, 2);
+    // The next track's pregap plays with the track before it.
+    EXPECT_TRUE(ReadCaptureOpening(0) ==
+                ExpectedFrames(disc, second, third - kTrackEndMargin - second));
+    EXPECT_TRUE(ReadCaptureOpening(1) ==
+                ExpectedFrames(disc, third, disc.layout.leadOut - kTrackEndMargin - third));
 }
 
-TEST_P(CdPlayerTest, TheLastTrackEndsTwentyFramesBeforeTheLeadOut) {
-    VDisc disc = Open("100 130");
-    ASSERT_TRUE(player.PlayTrack(2));
-    Bytes played = PlayToEnd();
-    EXPECT_TRUE(played == ExpectedFrames(disc, 100, 130 - kTrackEndMargin));
-}
-
+// The blocks read before the seek play, then the track from the new frame on.
 TEST_P(CdPlayerTest, ASeekWhilePlayingContinuesFromTheNewFrame) {
     VDisc disc = Open("2000 300");
     ASSERT_TRUE(player.PlayTrack(1));
     ASSERT_TRUE(player.SeekTo(1500));
     EXPECT_EQ(player.GetState(), MCI_MODE_PLAY);
-    std::vector<PlayedRun> runs = PlayedRuns(PlayToEnd());
-    ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].first, 0u);
-    EXPECT_EQ(runs[0].bytes % kTransferBytes, 0u); // the blocks read before the seek
-    EXPECT_EQ(runs[1].first, 1500u);
-    EXPECT_EQ(runs[1].first + runs[1].Frames(), 2000 - kTrackEndMargin);
-    EXPECT_EQ(runs[1].bytes % kFrameBytes, 0u);
+    Bytes played = PlayToEnd();
+    const DWORD after = 2000 - kTrackEndMargin - 1500;
+    ASSERT_GE(played.size(), after * kFrameBytes);
+    const DWORD before = DWORD(played.size() / kFrameBytes) - after;
+    EXPECT_EQ(before % kTransferFrames, 0u);
+    Bytes heard = ExpectedFrames(disc, 0, before), rest = ExpectedFrames(disc, 1500, after);
+    heard.insert(heard.end(), rest.begin(), rest.end());
+    EXPECT_TRUE(played == heard) << before << " frames before";
 }
 
-TEST_P(CdPlayerTest, PauseThenResumeGoesOnFromTheStreamPosition) {
+// Resuming right after the disc opened plays track 1; after a pause it goes on
+// from the read position, which runs ahead of what was heard.
+TEST_P(CdPlayerTest, ResumeGoesOnFromTheStreamPosition) {
     VDisc disc = Open("1500 300");
-    ASSERT_TRUE(player.PlayTrack(1));
+    player.PauseResume();
+    EXPECT_EQ(player.GetState(), MCI_MODE_PLAY);
     PumpMessages(100);
     player.PauseResume();
     EXPECT_EQ(player.GetState(), MCI_MODE_PAUSE);
-    DWORD resumeAt = player.StreamPosition();
-    Bytes before = SettledCapture();
+    const DWORD resumeAt = player.StreamPosition();
+    Bytes before = SettledCapture(); // may end inside a frame
     player.PauseResume();
     EXPECT_EQ(player.GetState(), MCI_MODE_PLAY);
     PlayToEnd();
-    std::vector<PlayedRun> first = PlayedRuns(before);
-    ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0].first, 0u);
-    EXPECT_GE(resumeAt, first[0].Frames()); // the read position runs ahead of what was heard
-    std::vector<PlayedRun> second = PlayedRuns(ReadCaptureOpening(1));
-    ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(second[0].first, resumeAt);
-    EXPECT_EQ(second[0].first + second[0].Frames(), 1500 - kTrackEndMargin);
+    Bytes heard = ExpectedFrames(disc, 0, resumeAt);
+    ASSERT_TRUE(!before.empty() && before.size() <= heard.size()) << before.size();
+    heard.resize(before.size());
+    EXPECT_TRUE(before == heard) << before.size() << " bytes played before the pause";
+    EXPECT_TRUE(ReadCaptureOpening(1) ==
+                ExpectedFrames(disc, resumeAt, 1500 - kTrackEndMargin - resumeAt));
 }
 
 TEST_P(CdPlayerTest, AReadErrorEndsThePlaybackWithNothingStale) {
-    VDisc disc = MakeDisc("1000 300");
-    VDevice& d = drive.AddCdRom(0, 1, disc.cuePath);
-    d.unitAttention = false;
-    d.readErrors = "600";
-    ASSERT_TRUE(drive.Apply());
-    ASSERT_EQ(player.OpenDisc(), 1);
+    VDisc disc = Open("1000 300", "600");
     ASSERT_TRUE(player.PlayTrack(1));
-    std::vector<PlayedRun> runs = PlayedRuns(PlayToEnd());
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].first, 0u);
-    EXPECT_EQ(runs[0].bytes, 600 / kTransferFrames * kTransferBytes); // up to the bad block
+    EXPECT_TRUE(PlayToEnd() == ExpectedFrames(disc, 0, 600 / kTransferFrames * kTransferFrames));
 }
 
-TEST_P(CdPlayerTest, OpensOnlyDiscsOfTwoTracksOrMore) {
-    VDisc single = MakeDisc("300", "single");
-    drive.AddCdRom(0, 1, single.cuePath).unitAttention = false;
+TEST_P(CdPlayerTest, OpensOnlyDiscsOfTwoTracksOrMorePlaysTheirTracksAndLocksTheDoor) {
+    drive.AddCdRom(0, 1, MakeDisc("300", "single").cuePath).unitAttention = false;
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 0);
-    VDisc two = MakeDisc("300 200", "two");
-    drive.devices[0].image = two.cuePath;
-    ASSERT_TRUE(drive.Apply());
-    EXPECT_EQ(player.OpenDisc(), 1);
+    Open("300 200", "", "two");
     EXPECT_EQ(player.TrackCount(), 2);
     EXPECT_EQ(player.CurrentTrack(), 1);
+    // A track beyond the disc sends nothing.
+    size_t sent = drive.Commands().size();
+    EXPECT_FALSE(player.PlayTrack(3));
+    EXPECT_EQ(drive.Commands().size(), sent);
+    EXPECT_EQ(player.GetState(), MCI_MODE_STOP);
+    // A locked door refuses the eject.
+    EXPECT_TRUE(player.LockDoor());
+    EXPECT_FALSE(player.Eject());
+    EXPECT_TRUE(player.UnlockDoor());
+    EXPECT_TRUE(player.Eject());
+    EXPECT_EQ(player.GetState(), MCI_MODE_OPEN);
 }
 
 TEST_P(CdPlayerTest, OpensTheSecondDriveWhenTheFirstHasNoDisc) {
-    VDisc disc = MakeDisc("300 200");
     drive.AddCdRom(0, 1);
-    drive.AddCdRom(0, 3, disc.cuePath).unitAttention = false;
+    drive.AddCdRom(0, 3, MakeDisc("300 200").cuePath).unitAttention = false;
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 2);
     EXPECT_EQ(drive.Commands().back().target, 3);
@@ -205,8 +176,7 @@ TEST_P(CdPlayerTest, ADiscInsertedLaterOpensAfterItsUnitAttention) {
     drive.AddCdRom(0, 1);
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 0);
-    VDisc disc = MakeDisc("300 200");
-    drive.devices[0].image = disc.cuePath;
+    drive.devices[0].image = MakeDisc("300 200").cuePath;
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 0); // the status query meets the unit attention
     EXPECT_EQ(player.OpenDisc(), 1);
@@ -214,77 +184,112 @@ TEST_P(CdPlayerTest, ADiscInsertedLaterOpensAfterItsUnitAttention) {
 
 TEST_P(CdPlayerTest, TrackAndSkipButtonsWrapAroundTheDisc) {
     VDisc disc = Open("3000 3000 1000");
-    DWORD discEnd = disc.layout.leadOut - kDiscEndMargin;
+    const DWORD discEnd = disc.layout.leadOut - kDiscEndMargin;
+    auto where = [&] { return std::make_pair(player.CurrentTrack(), player.StreamPosition()); };
     player.StepTrack(false);
-    EXPECT_EQ(player.CurrentTrack(), 3);
-    EXPECT_EQ(player.StreamPosition(), 6000u);
+    EXPECT_EQ(where(), std::make_pair(3, DWORD(6000)));
     player.StepTrack(true);
-    EXPECT_EQ(player.CurrentTrack(), 1);
-    EXPECT_EQ(player.StreamPosition(), 0u);
-
+    EXPECT_EQ(where(), std::make_pair(1, DWORD(0)));
     player.SeekTo(1000);
     player.Skip30Seconds(false);
-    EXPECT_EQ(player.StreamPosition(), discEnd - kSkipFrames);
-    EXPECT_EQ(player.CurrentTrack(), 2);
+    EXPECT_EQ(where(), std::make_pair(2, discEnd - kSkipFrames));
     player.SeekTo(discEnd - 100);
     player.Skip30Seconds(true);
-    EXPECT_EQ(player.StreamPosition(), 0u);
+    EXPECT_EQ(where(), std::make_pair(1, DWORD(0)));
     player.SeekTo(4000);
     player.Skip30Seconds(true);
-    EXPECT_EQ(player.StreamPosition(), 4000 + kSkipFrames);
-    EXPECT_EQ(player.CurrentTrack(), 3);
+    EXPECT_EQ(where(), std::make_pair(3, 4000 + kSkipFrames));
     EXPECT_EQ(player.GetState(), MCI_MODE_STOP); // seeking never starts playback
 }
 
-TEST_P(CdPlayerTest, PlayingATrackBeyondTheDiscSendsNothing) {
-    Open("300 200");
-    size_t sent = drive.Commands().size();
-    EXPECT_FALSE(player.PlayTrack(3));
-    EXPECT_EQ(drive.Commands().size(), sent);
-    EXPECT_EQ(player.GetState(), MCI_MODE_STOP);
-}
-
-TEST_P(CdPlayerTest, ATrayOpenedWhilePlayingReportsOpen) {
-    Open("3000 200");
-    ASSERT_TRUE(player.PlayTrack(1));
-    drive.devices[0].trayOpen = true;
-    ASSERT_TRUE(drive.Apply());
-    EXPECT_EQ(player.GetState(), MCI_MODE_OPEN);
-    EXPECT_LT(player.GetPosition(), 1 + kTransferFrames); // 1 and the frames heard of the block
-}
-
-TEST_P(CdPlayerTest, ResumeRightAfterOpeningPlaysTrackOne) {
-    VDisc disc = Open("200 200");
-    player.PauseResume();
-    EXPECT_EQ(player.GetState(), MCI_MODE_PLAY);
-    std::vector<PlayedRun> runs = PlayedRuns(PlayToEnd());
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].first, 0u);
-    EXPECT_EQ(runs[0].bytes, (200 - kTrackEndMargin) * kFrameBytes);
-}
-
-TEST_P(CdPlayerTest, SavingRangesAndRawReads) {
-    VDisc disc = Open("300 200");
-    EXPECT_EQ(player.TrackLengthForSave(2), 200 - kTrackEndMargin);
-    EXPECT_EQ(player.StreamPosition(), 300u);
-    EXPECT_EQ(StreamEndAddress(player.StreamRequest()), 500 - kTrackEndMargin);
-    Bytes buffer(kTransferBytes);
-    EXPECT_EQ(player.ReadRawSectors(buffer.data(), 310, kTransferFrames), kTransferBytes);
-    EXPECT_TRUE(buffer == ExpectedFrames(disc, 310, kTransferFrames));
-    EXPECT_EQ(player.ReadRawSectors(buffer.data(), 499, kTransferFrames), 0u);
-    EXPECT_TRUE(player.LockDoor());
-    EXPECT_FALSE(player.Eject());
-    EXPECT_TRUE(player.UnlockDoor());
-    EXPECT_TRUE(player.Eject());
-    EXPECT_EQ(player.GetState(), MCI_MODE_OPEN);
-}
-
-TEST_P(CdPlayerTest, PositionAddsTheFramesPlayedOfTheCurrentBlock) {
-    Open("3000 200");
+// Stopped, the position is the read position; playing, it adds the frames of
+// the current block heard. A status query that fails counts as the drive
+// reporting itself open (the position is then 1 and those frames), and the
+// table read before stays when a new one cannot be read.
+TEST_P(CdPlayerTest, PositionAndStateFollowThePlaybackTheTrayAndTheDisc) {
+    VDisc disc = Open("3000 200");
     SetLastReadAddress(700);
-    EXPECT_EQ(player.GetPosition(), 700u); // stopped: the read position alone
+    EXPECT_FALSE(player.DriveReportsOpen());
+    EXPECT_EQ(player.GetPosition(), 700u);
     ASSERT_TRUE(player.PlayTrack(1));
     DWORD p = player.GetPosition();
     EXPECT_GE(p, LastReadAddress());
     EXPECT_LT(p, LastReadAddress() + kTransferFrames);
+    drive.devices[0].trayOpen = true;
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(player.GetState(), MCI_MODE_OPEN);
+    EXPECT_EQ(player.DrivePosition(), 1u);
+    EXPECT_LT(player.GetPosition(), 1 + kTransferFrames);
+    EXPECT_FALSE(player.LoadToc());
+    EXPECT_EQ(player.TrackStart(3), disc.layout.leadOut);
+    drive.devices[0].trayOpen = false;
+    drive.devices[0].image.clear();
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_TRUE(player.DriveReportsOpen());
+}
+
+TEST_P(CdPlayerTest, AnswersAddressingFromTheTableOfContentsUpToNinetyNineTracks) {
+    VDisc disc = Open("1000 900 800 700/150 600 500 400 300 200 1000 2000 3000");
+    const auto& t = disc.layout.tracks;
+    uint32_t leadOut = disc.layout.leadOut;
+    EXPECT_EQ(player.TrackCount(), 12);
+    EXPECT_EQ(player.FirstTrack(), 1);
+    EXPECT_EQ(player.LastTrack(), 12);
+    EXPECT_EQ(player.TrackStart(4), t[3].start);
+    EXPECT_EQ(player.TrackStart(13), leadOut);
+    EXPECT_EQ(player.TrackStart(0), player.TrackStart(1));
+    EXPECT_EQ(player.DiscEnd(), leadOut - 151);
+    EXPECT_EQ(player.TrackOfAddress(t[4].start), 5);
+    EXPECT_EQ(player.TrackOfAddress(t[5].start - 1), 5);
+    EXPECT_EQ(player.TrackOfAddress(t[3].start - 1), 3); // a pregap belongs to the track before
+    EXPECT_EQ(player.TrackOfAddress(leadOut), 0);
+    EXPECT_EQ(player.TrackLength(12), leadOut - t[11].start);
+    EXPECT_EQ(player.TrackLength(0), 0u);
+    EXPECT_EQ(player.TrackLength(13), 0u);
+    // A disc shorter than the end margin ends at its lead-out.
+    Open("60 40", "", "short");
+    EXPECT_EQ(player.DiscEnd(), 100u);
+    std::string full;
+    for (int i = 0; i < 99; i++) full += "5 ";
+    disc = Open(full, "", "full");
+    EXPECT_EQ(player.TrackCount(), 99);
+    EXPECT_EQ(player.TrackStart(99), 98u * 5);
+    EXPECT_EQ(player.TrackStart(100), disc.layout.leadOut);
+    EXPECT_EQ(player.TrackOfAddress(99 * 5 - 1), 99);
+}
+
+// The disc as an mmio stream: whole frames per read (one READ CD), nothing
+// asked past the range's end, and closing leaves the request as it was.
+TEST_P(CdPlayerTest, TheStreamReadsWholeFramesUpToTheRangeEnd) {
+    VDisc disc = Open("400 100");
+    OpenStream(100, 162);
+    EXPECT_TRUE(Read(kTransferBytes) == ExpectedFrames(disc, 100, kTransferFrames));
+    EXPECT_TRUE(Read(kTransferBytes) == ExpectedFrames(disc, 126, kTransferFrames));
+    EXPECT_TRUE(Read(kTransferBytes) == ExpectedFrames(disc, 152, 10));
+    size_t sent = drive.Commands().size();
+    EXPECT_TRUE(Read(kTransferBytes).empty());
+    EXPECT_EQ(drive.Commands().size(), sent);
+    const SRB_ExecSCSICmd before = *player.StreamRequest();
+    EXPECT_EQ(mmioClose(stream, 0), 0u);
+    stream = nullptr;
+    EXPECT_EQ(memcmp(&before, player.StreamRequest(), sizeof before), 0);
+}
+
+// Less than a frame reads nothing and does not move; seeks are by frame
+// address, from the start only; a failed read leaves the position for the
+// next try.
+TEST_P(CdPlayerTest, TheStreamMovesByWholeFramesAndAbsoluteSeeksOnly) {
+    VDisc disc = Open("400 100", "300");
+    OpenStream(0, 400);
+    EXPECT_TRUE(Read(kFrameBytes - 1).empty());
+    EXPECT_TRUE(Read(kFrameBytes) == ExpectedFrames(disc, 0, 1));
+    EXPECT_EQ(mmioSeek(stream, 250, SEEK_SET), 250);
+    EXPECT_EQ(mmioSeek(stream, 10, SEEK_CUR), 0);
+    EXPECT_EQ(mmioSeek(stream, -10, SEEK_END), 0);
+    EXPECT_TRUE(Read(kFrameBytes) == ExpectedFrames(disc, 250, 1));
+    EXPECT_EQ(mmioSeek(stream, 290, SEEK_SET), 290);
+    EXPECT_TRUE(Read(kTransferBytes).empty());
+    drive.devices[0].readErrors.clear();
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_TRUE(Read(kTransferBytes) == ExpectedFrames(disc, 290, kTransferFrames));
 }

@@ -1,8 +1,8 @@
 #include "drive_bench.h"
 
-#include "cd/aspi.h"
+#include "cd/disc_units.h"
+#include "cd/drive_scan.h"
 #include "cd/passthrough_transport.h"
-#include "cd_test_util.h"
 #include "vdrive/drive_config.h"
 
 #include <cstdio>
@@ -16,14 +16,12 @@ const char* const kDirections[] = {"out", "in", "none"}; // by SCSI_IOCTL_DATA_*
 
 // What the virtual drive does with a [device] section, done to a fake device.
 void Follow(FakeCdRom& d, const vdrive::DeviceConfig& c) {
-    d.delayMs = c.delayMs;
     d.hangMs = c.hangMs;
     d.scsi.SetDeviceType(c.type);
     d.scsi.SetUnitAttention(c.unitAttention);
     d.scsi.SetReadErrors(c.readErrors, c.readErrorCount);
     bool wasReady = d.scsi.Ready();
-    bool closing = d.scsi.TrayOpen() && !c.trayOpen;
-    bool reload = lstrcmpiA(d.DiscPath().c_str(), c.image) != 0 || !d.HasDisc() || closing;
+    bool reload = d.disc != c.image || (d.scsi.TrayOpen() && !c.trayOpen);
     if (reload) d.Load(c.image);
     d.scsi.SetTray(c.trayOpen);
     if (d.scsi.Ready() && (!wasReady || reload)) d.scsi.NoteMediumInserted();
@@ -35,68 +33,43 @@ void PrintTo(Transport transport, std::ostream* os) {
     *os << (transport == Transport::Aspi ? "Aspi" : "PassThrough");
 }
 
-DriveBench::DriveBench(Transport transport) : transport_(transport) {
+DriveBench::DriveBench(Transport transport) : transport(transport) {
     if (transport == Transport::PassThrough) SelectPassThrough();
 }
 
 bool DriveBench::Apply() {
-    if (transport_ == Transport::Aspi) return VirtualDrive::Apply();
+    if (transport == Transport::Aspi) return VirtualDrive::Apply();
     std::string text = IniText(), dir = ScratchDir(), notes;
     auto cfg = std::make_unique<vdrive::DriveConfig>();
     vdrive::ParseDriveConfig(
         text.data(), text.size(), dir.c_str(), cfg.get(),
         [](void* ctx, const char* line) { *static_cast<std::string*>(ctx) += line; }, &notes);
-    EXPECT_EQ(notes, "");
-
-    for (auto it = letters_.begin(); it != letters_.end();) {
-        bool kept = false;
-        for (int i = 0; i < cfg->deviceCount && !kept; i++)
-            kept = std::make_pair(int(cfg->devices[i].adapter), int(cfg->devices[i].target)) ==
-                   it->first;
-        if (kept) {
-            ++it;
-            continue;
-        }
-        port.Remove(it->second);
-        it = letters_.erase(it);
-    }
     for (int i = 0; i < cfg->deviceCount; i++) {
         const vdrive::DeviceConfig& c = cfg->devices[i];
-        auto key = std::make_pair(int(c.adapter), int(c.target));
-        if (!letters_.count(key)) {
-            if (port.fixedLetters.find(nextLetter_) != std::string::npos) nextLetter_++;
-            letters_[key] = nextLetter_;
-            port.Add(nextLetter_++, c.adapter, c.target);
+        char& letter = letters_[{c.adapter, c.target}];
+        if (!letter) {
+            letter = nextLetter_++;
+            port.Add(letter, c.adapter, c.target);
         }
-        Follow(*port.Find(letters_[key]), c);
+        Follow(*port.Find(letter), c);
     }
+    EXPECT_EQ(notes, "");
     return notes.empty();
 }
 
 std::vector<VLogLine> DriveBench::Commands() const {
-    if (transport_ == Transport::Aspi) return VirtualDrive::Commands();
+    if (transport == Transport::Aspi) return VirtualDrive::Commands();
     std::vector<VLogLine> out;
     for (const PassThroughCall& c : port.calls) {
-        VLogLine l;
-        l.command = true;
-        l.ha = c.port;
-        l.target = c.target;
-        l.lun = c.sent.Lun;
-        l.flags = c.sent.DataIn;
-        l.bufLen = c.sent.DataTransferLength;
-        l.cdb = c.cdb;
-        l.status = c.succeeded && c.scsiStatus == STATUS_GOOD ? SS_COMP : SS_ERR;
-        l.targStat = c.scsiStatus;
-        l.senseKey = c.senseKey;
-        l.asc = c.asc;
-        l.ascq = c.ascq;
-        out.push_back(l);
+        int status = c.scsiStatus == STATUS_GOOD ? SS_COMP : SS_ERR;
+        out.push_back({"", true, c.port, c.target, c.sent.Lun, c.sent.DataIn,
+                       c.sent.DataTransferLength, c.cdb, status, 0, c.scsiStatus});
     }
     return out;
 }
 
 std::string DriveBench::Sent(const std::string& overAspi) const {
-    if (transport_ == Transport::Aspi) return overAspi;
+    if (transport == Transport::Aspi) return overAspi;
     unsigned flags = 0;
     unsigned long length = 0;
     std::sscanf(overAspi.c_str(), "%x %lu:", &flags, &length);
@@ -107,15 +80,30 @@ std::string DriveBench::Sent(const std::string& overAspi) const {
 
 std::vector<std::string> CommandSummaries(const DriveBench& drive) {
     std::vector<std::string> out;
-    char head[32];
     for (const VLogLine& l : drive.Commands()) {
-        if (drive.transport() == Transport::Aspi)
-            std::snprintf(head, sizeof head, "%02X %lu: ", l.flags, l.bufLen);
-        else
-            std::snprintf(head, sizeof head, "%s %lu: ", kDirections[l.flags], l.bufLen);
-        out.push_back(head + HexBytes(l.cdb));
+        char line[128];
+        int n = drive.transport == Transport::Aspi
+                    ? std::snprintf(line, sizeof line, "%02X %lu:", l.flags, l.bufLen)
+                    : std::snprintf(line, sizeof line, "%s %lu:", kDirections[l.flags], l.bufLen);
+        for (BYTE b : l.cdb) n += std::snprintf(line + n, sizeof line - n, " %02X", b);
+        out.push_back(line);
     }
     return out;
+}
+
+ReadBlock::ReadBlock(int adapter, int target, DWORD frames)
+    : data(frames * kFrameBytes, kUntouched) {
+    srb.SRB_HaId = BYTE(adapter);
+    srb.SRB_Target = BYTE(target);
+    srb.SRB_BufPointer = data.data();
+    srb.SRB_BufLen = DWORD(data.size());
+}
+
+Drives FoundDrives() {
+    Drives found;
+    for (int i = 0; i < GetCdDriveCount(); i++)
+        found.emplace_back(CdDriveAt(i).adapter, CdDriveAt(i).target);
+    return found;
 }
 
 } // namespace td_test

@@ -6,8 +6,9 @@
 //   drive.AddCdRom(0, 3, disc.cuePath);   // as with VirtualDrive
 //   drive.Apply();
 //   ... LockTray(0, 3) ...
-//   drive.Commands()                      // what reached the devices, in order
+//   CommandSummaries(drive)               // what reached the devices, in order
 #pragma once
+#include "cd/aspi.h"
 #include "fake_scsi_port.h"
 #include "support/vdrive_fixture.h"
 
@@ -22,6 +23,7 @@ enum class Transport { Aspi, PassThrough };
 
 // "Aspi" or "PassThrough", as parameterised tests are named.
 void PrintTo(Transport transport, std::ostream* os);
+inline const auto kBothTransports = ::testing::Values(Transport::Aspi, Transport::PassThrough);
 
 class DriveBench : public VirtualDrive {
   public:
@@ -30,11 +32,9 @@ class DriveBench : public VirtualDrive {
     // fallback finds nothing, whatever the machine has.
     explicit DriveBench(Transport transport);
 
-    Transport transport() const { return transport_; }
-
     // Takes effect at the next command, keeping each device's own state (tray
     // as its commands moved it, lock) as the virtual drive does. Over
-    // pass-through `aspi` plays no part.
+    // pass-through `aspi` plays no part, and devices are only ever added.
     bool Apply();
 
     // One line per command that reached a device. Over pass-through `flags`
@@ -46,15 +46,28 @@ class DriveBench : public VirtualDrive {
     // give way to the direction that the buffer implies ("in 16: 42 02 ...").
     std::string Sent(const std::string& overAspi) const;
 
+    const Transport transport;
     FakeScsiPort port;
 
   private:
-    Transport transport_;
     std::map<std::pair<int, int>, char> letters_;
     char nextLetter_ = 'D';
 };
 
 // The commands as "flags buflen: CDB" (over pass-through "in|out|none buflen: CDB").
 std::vector<std::string> CommandSummaries(const DriveBench& drive);
+
+// A READ CD block as the player keeps it, aimed at a buffer of its own.
+struct ReadBlock {
+    static constexpr BYTE kUntouched = 0xA5; // the buffer's bytes before any read
+    ReadBlock(int adapter, int target, DWORD frames);
+    SRB_ExecSCSICmd srb = {};
+    Bytes data;
+};
+
+using Drives = std::vector<std::pair<int, int>>;
+
+// The drive table as (adapter, target) pairs, scanning first if need be.
+Drives FoundDrives();
 
 } // namespace td_test

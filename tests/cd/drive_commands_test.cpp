@@ -1,10 +1,15 @@
 // What the drive control layer puts on the bus, command by command, over ASPI
-// and over pass-through, and how the ASPI transport survives refusals and a
-// drive that answers too late.
+// and over pass-through: finding the drives (the buses are scanned once per
+// process), every command's block, and how the ASPI transport survives
+// refusals and a drive that answers too late; and the table-of-contents
+// replies that must be refused rather than read.
 #include "cd/aspi_transport.h"
 #include "cd/disc_units.h"
+#include "cd/drive_scan.h"
+#include "cd/passthrough_transport.h"
 #include "cd/scsi_commands.h"
-#include "cd_test_util.h"
+#include "cd/toc.h"
+#include "drive_bench.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,47 +20,44 @@ using ::testing::ElementsAre;
 namespace {
 
 constexpr int kAdapter = 0, kTarget = 3;
-constexpr BYTE kUntouched = 0xA5;
 
-struct ReadBlock {
-    SRB_ExecSCSICmd srb = {};
-    Bytes data;
-
-    explicit ReadBlock(DWORD frames) : data(frames * kFrameBytes, kUntouched) {
-        srb.SRB_HaId = kAdapter;
-        srb.SRB_Target = kTarget;
-        srb.SRB_BufPointer = data.data();
-        srb.SRB_BufLen = static_cast<DWORD>(data.size());
-    }
-};
-
-class CommandBench {
+class DriveCommands : public ::testing::TestWithParam<Transport> {
   protected:
-    explicit CommandBench(Transport transport) : drive(transport) {}
+    // The disc, or none; without the UNIT ATTENTION of a disc just inserted
+    // unless `inserted`.
+    VDevice& Stage(bool withDisc = true, bool inserted = false) {
+        VDevice& d = drive.AddCdRom(kAdapter, kTarget, withDisc ? disc.cuePath : "");
+        d.unitAttention = inserted;
+        EXPECT_TRUE(drive.Apply());
+        return d;
+    }
 
     VDisc disc = MakeDisc("400 300");
+    DriveBench drive{GetParam()};
+};
 
-    void Stage(bool withDisc = true) {
-        VDevice& d = drive.AddCdRom(kAdapter, kTarget, withDisc ? disc.cuePath : "");
-        d.unitAttention = false;
-        ASSERT_TRUE(drive.Apply());
+INSTANTIATE_TEST_SUITE_P(Transports, DriveCommands, kBothTransports);
+
+// Immediate answers, late completions and targets above 7 belong to ASPI (over
+// pass-through the transport numbers the devices itself, within 0-7).
+class DriveCommandsOverAspi : public DriveCommands {};
+
+INSTANTIATE_TEST_SUITE_P(Aspi, DriveCommandsOverAspi, ::testing::Values(Transport::Aspi));
+
+// A reply as a drive would send it: `last` tracks, the descriptors from
+// `starts` (the lead-out last), and a data length that covers `described` of them.
+Bytes Reply(int first, int last, const std::vector<uint32_t>& starts, size_t described) {
+    Bytes r(kTocBufferSize, 0);
+    size_t length = 2 + described * kTocDescriptorSize;
+    r[0] = BYTE(length >> 8), r[1] = BYTE(length);
+    r[2] = BYTE(first), r[3] = BYTE(last);
+    for (size_t i = 0; i < starts.size(); i++) {
+        BYTE* d = &r[kTocHeaderSize + i * kTocDescriptorSize];
+        d[2] = BYTE(i + 1);
+        for (int b = 0; b < 4; b++) d[4 + b] = BYTE(starts[i] >> (24 - 8 * b));
     }
-
-    DriveBench drive;
-};
-
-class DriveCommands : public ::testing::TestWithParam<Transport>, public CommandBench {
-  protected:
-    DriveCommands() : CommandBench(GetParam()) {}
-};
-
-INSTANTIATE_TEST_SUITE_P(Transports, DriveCommands,
-                         ::testing::Values(Transport::Aspi, Transport::PassThrough));
-
-class DriveCommandsOverAspi : public ::testing::Test, public CommandBench {
-  protected:
-    DriveCommandsOverAspi() : CommandBench(Transport::Aspi) {}
-};
+    return r;
+}
 
 } // namespace
 
@@ -79,87 +81,35 @@ TEST_P(DriveCommands, EachCommandSendsItsExactBlock) {
                             drive.Sent("40 32: 12 00 00 00 20 00"), probe,
                             drive.Sent("40 0: 1B 00 00 00 02 00"), probe,
                             drive.Sent("40 0: 1B 00 00 00 03 00")));
-    EXPECT_EQ(inquiry[0], 0x05);
 }
 
 TEST_P(DriveCommands, ReadCdFetchesTheFramesAndRecordsWhereItRead) {
     Stage();
-    ReadBlock block(kTransferFrames);
+    ReadBlock block(kAdapter, kTarget, kTransferFrames);
     ASSERT_TRUE(ReadCdSectors(&block.srb, 300, kTransferFrames));
     EXPECT_EQ(block.data, ExpectedFrames(disc, 300, kTransferFrames));
     EXPECT_EQ(LastReadAddress(), 300u);
     EXPECT_EQ(StreamCurrentAddress(&block.srb), 300u);
-    EXPECT_THAT(CommandSummaries(drive),
-                ElementsAre(drive.Sent("40 61152: BE 04 00 00 01 2C 00 00 1A F0 00 00")));
-
-    // A read past the lead-out fails, and still counts as the last read.
-    EXPECT_FALSE(ReadCdSectors(&block.srb, 5000, kTransferFrames));
+    // A read past the lead-out fails, and still counts as the last read; the
+    // sector count keeps its high byte.
+    EXPECT_FALSE(ReadCdSectors(&block.srb, 5000, 0x012345));
     EXPECT_EQ(LastReadAddress(), 5000u);
-}
-
-TEST_P(DriveCommands, SectorCountKeepsItsHighByte) {
-    Stage();
-    ReadBlock block(1);
-    ReadCdSectors(&block.srb, 0, 0x012345);
-    EXPECT_EQ(CommandSummaries(drive).back(),
-              drive.Sent("40 2352: BE 04 00 00 00 00 01 23 45 F0 00 00"));
+    EXPECT_THAT(CommandSummaries(drive),
+                ElementsAre(drive.Sent("40 61152: BE 04 00 00 01 2C 00 00 1A F0 00 00"),
+                            drive.Sent("40 61152: BE 04 00 00 13 88 01 23 45 F0 00 00")));
 }
 
 TEST_P(DriveCommands, FailedStatusQueryLeavesAClearedReply) {
     Stage(false);
     BYTE reply[kSubchannelReplyBytes];
-    memset(reply, kUntouched, sizeof reply);
+    memset(reply, ReadBlock::kUntouched, sizeof reply);
     EXPECT_FALSE(ReadSubChannel(kAdapter, kTarget, reply));
     EXPECT_EQ(Bytes(reply, reply + sizeof reply), Bytes(sizeof reply, 0));
-    // Eject without a disc: the probe still goes first.
-    EXPECT_TRUE(EjectTray(kAdapter, kTarget));
-    std::vector<std::string> sent = CommandSummaries(drive);
-    ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[1], sent[0]);
-    EXPECT_EQ(sent[2], drive.Sent("40 0: 1B 00 00 00 02 00"));
-}
-
-TEST_P(DriveCommands, EjectIsRefusedWhileLocked) {
-    Stage();
-    ASSERT_TRUE(LockTray(kAdapter, kTarget));
-    EXPECT_FALSE(EjectTray(kAdapter, kTarget));
-    EXPECT_TRUE(UnlockTray(kAdapter, kTarget));
+    // Eject without a disc: the probe fails, and the eject goes on.
     EXPECT_TRUE(EjectTray(kAdapter, kTarget));
 }
 
-TEST_P(DriveCommands, CheckConditionComesBackWithItsSense) {
-    drive.AddCdRom(kAdapter, kTarget, disc.cuePath); // just inserted: UNIT ATTENTION
-    ASSERT_TRUE(drive.Apply());
-    BYTE toc[kTocReplyBytes] = {};
-    SRB_ExecSCSICmd b = {};
-    b.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    b.SRB_HaId = kAdapter;
-    b.SRB_Target = kTarget;
-    b.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
-    b.SRB_BufLen = sizeof toc;
-    b.SRB_BufPointer = toc;
-    b.SRB_SenseLen = SENSE_LEN;
-    b.SRB_CDBLen = 10;
-    const BYTE readToc[] = {0x43, 0, 0, 0, 0, 0, 0, 0x03, 0x24, 0};
-    memcpy(b.CDBByte, readToc, sizeof readToc);
-    auto senseOf = [&] { return HexBytes({BYTE(b.SenseArea[2] & 0x0F), b.SenseArea[12]}); };
-
-    EXPECT_FALSE(RunSrb(&b));
-    EXPECT_EQ(b.SRB_Status, SS_ERR);
-    EXPECT_EQ(b.SRB_TargStat, STATUS_CHKCOND);
-    EXPECT_EQ(senseOf(), "06 28");
-    EXPECT_TRUE(RunSrb(&b));
-    EXPECT_EQ(b.SRB_Status, SS_COMP);
-    EXPECT_EQ(b.SRB_TargStat, STATUS_GOOD);
-    EXPECT_EQ(toc[3], 2);
-
-    drive.devices[0].image.clear();
-    ASSERT_TRUE(drive.Apply());
-    EXPECT_FALSE(RunSrb(&b));
-    EXPECT_EQ(senseOf(), "02 3A");
-}
-
-TEST_F(DriveCommandsOverAspi, AnyImmediateAnswerFromAspiIsAFailure) {
+TEST_P(DriveCommandsOverAspi, AnyImmediateAnswerFromAspiIsAFailure) {
     for (const char* result : {"comp", "error", "invalid"}) {
         drive.aspi.sendResult = result;
         Stage();
@@ -168,43 +118,40 @@ TEST_F(DriveCommandsOverAspi, AnyImmediateAnswerFromAspiIsAFailure) {
     }
 }
 
-TEST_F(DriveCommandsOverAspi, LateCompletionCorruptsNothingAndTheNextCommandWorks) {
-    VDevice& d = drive.AddCdRom(kAdapter, kTarget, disc.cuePath);
-    d.unitAttention = false;
+TEST_P(DriveCommandsOverAspi, LateCompletionCorruptsNothingAndTheNextCommandWorks) {
+    VDevice& d = Stage();
     d.hangMs = static_cast<int>(kSrbTimeoutMs) + 1500;
     ASSERT_TRUE(drive.Apply());
 
-    ReadBlock block(kTransferFrames);
+    ReadBlock block(kAdapter, kTarget, kTransferFrames);
     DWORD start = GetTickCount();
     EXPECT_FALSE(ReadCdSectors(&block.srb, 0, kTransferFrames));
     EXPECT_GE(GetTickCount() - start, kSrbTimeoutMs - 100);
     EXPECT_NE(block.srb.SRB_Status, SS_COMP);
 
-    drive.devices[0].hangMs = 0;
+    d.hangMs = 0;
     ASSERT_TRUE(drive.Apply());
     // The stale command completes during this one, which must still get its own answer.
     BYTE toc[kTocReplyBytes] = {};
     EXPECT_TRUE(ReadToc(kAdapter, kTarget, toc));
     EXPECT_EQ(toc[3], 2);
     Sleep(200);
-    EXPECT_EQ(block.data, Bytes(block.data.size(), kUntouched));
+    EXPECT_EQ(block.data, Bytes(block.data.size(), ReadBlock::kUntouched));
     EXPECT_TRUE(ReadCdSectors(&block.srb, 0, kTransferFrames));
     EXPECT_EQ(block.data, ExpectedFrames(disc, 0, kTransferFrames));
-    std::vector<VLogLine> cmds = drive.Commands();
-    ASSERT_EQ(cmds.size(), 3u);
-    EXPECT_EQ(cmds[0].status, SS_COMP); // the drive did finish the first read, late
+    ASSERT_EQ(drive.Commands().size(), 3u);
+    EXPECT_EQ(drive.Commands()[0].status, SS_COMP); // the drive did finish the first read, late
 }
 
 TEST_P(DriveCommands, AfterUnitAttentionNothingIsReadUntilTheDiscIsTakenAfresh) {
-    drive.AddCdRom(kAdapter, kTarget, disc.cuePath); // just inserted: UNIT ATTENTION
-    ASSERT_TRUE(drive.Apply());
+    Stage(true, true);
     BYTE reply[kSubchannelReplyBytes];
     EXPECT_FALSE(DiscMayHaveChanged());
     EXPECT_FALSE(ReadSubChannel(kAdapter, kTarget, reply));
     EXPECT_TRUE(DiscMayHaveChanged());
 
     // The frames might be another disc's: refused without a command.
-    ReadBlock block(kTransferFrames);
+    ReadBlock block(kAdapter, kTarget, kTransferFrames);
     size_t sent = CommandSummaries(drive).size();
     EXPECT_FALSE(ReadCdSectors(&block.srb, 0, kTransferFrames));
     EXPECT_EQ(CommandSummaries(drive).size(), sent);
@@ -215,4 +162,96 @@ TEST_P(DriveCommands, AfterUnitAttentionNothingIsReadUntilTheDiscIsTakenAfresh) 
     // Other failures say nothing about the disc.
     EXPECT_FALSE(ReadCdSectors(&block.srb, 5000, kTransferFrames));
     EXPECT_FALSE(DiscMayHaveChanged());
+}
+
+// With no adapter over ASPI the scan falls back to pass-through, which has no
+// CD-ROM device either.
+TEST_P(DriveCommands, WithoutAnyDriveThereAreNoDrivesAndNothingIsOpened) {
+    SetEnvironmentVariableA("TUNEDECK_VDRIVE", nullptr);
+    EXPECT_EQ(GetCdDriveCount(), 0);
+    EXPECT_EQ(GetHostAdapterCount(), 0);
+    EXPECT_TRUE(PassThroughSelected());
+    EXPECT_TRUE(drive.port.opened.empty());
+}
+
+// Once: a second count sends nothing, even with another drive come along.
+TEST_P(DriveCommands, FindsTargetsInOrderAndProbesEachBeforeAskingOnce) {
+    drive.AddCdRom(0, 5);
+    drive.AddCdRom(0, 2);
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(FoundDrives(), (Drives{{0, 2}, {0, 5}}));
+    // A probe and an INQUIRY for each of targets 0-7; over pass-through only
+    // the targets with a device hear them.
+    std::vector<int> heard = {0, 1, 2, 3, 4, 5, 6, 7};
+    if (GetParam() == Transport::PassThrough) heard = {2, 5};
+    std::vector<VLogLine> cmds = drive.Commands();
+    ASSERT_EQ(cmds.size(), 2 * heard.size());
+    for (size_t i = 0; i < cmds.size(); i++) {
+        EXPECT_EQ(cmds[i].target, heard[i / 2]);
+        EXPECT_EQ(cmds[i].cdb[0], i % 2 ? 0x12 : 0x42);
+    }
+    drive.AddCdRom(0, 1);
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(GetCdDriveCount(), 2);
+    EXPECT_EQ(drive.Commands().size(), cmds.size());
+}
+
+TEST_P(DriveCommands, KeepsTheFirstFiveAndStopsThere) {
+    for (auto [ha, t] : Drives{{0, 6}, {0, 1}, {1, 7}, {1, 0}, {1, 3}, {1, 4}, {2, 0}})
+        drive.AddCdRom(ha, t);
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(FoundDrives(), (Drives{{0, 1}, {0, 6}, {1, 0}, {1, 3}, {1, 4}}));
+    for (const VLogLine& l : drive.Commands()) EXPECT_NE(l.ha, 2);
+}
+
+TEST_P(DriveCommands, SkipsQualifiedDisksAndSilentTargets) {
+    drive.AddCdRom(0, 1).type = "cdrom-qualified";
+    drive.AddCdRom(0, 2).type = "disk";
+    drive.AddCdRom(0, 4);
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(FoundDrives(), (Drives{{0, 4}}));
+}
+
+TEST_P(DriveCommandsOverAspi, NeverExaminesTargetsAboveSeven) {
+    for (int target : {4, 9, 15}) drive.AddCdRom(0, target);
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(FoundDrives(), (Drives{{0, 4}}));
+    for (const VLogLine& l : drive.Commands()) EXPECT_LT(l.target, 8);
+}
+
+TEST(TocReply, AcceptsAFullTableAndConvertsOnlyWithinIt) {
+    std::vector<uint32_t> starts;
+    for (uint32_t i = 0; i <= 99; i++) starts.push_back(i * 1000 + 150);
+    Bytes buffer = Reply(1, 99, starts, 100);
+    buffer.resize(kTocBufferSize + 16, 0xEE); // guard bytes past the table
+    TocHeader h;
+    ASSERT_TRUE(CheckTocReply(buffer.data(), &h));
+    EXPECT_EQ(h.last, 99);
+    EXPECT_EQ(ConvertTocAddresses(buffer.data(), h.last), 99150u);
+    EXPECT_EQ(TocAddress(buffer.data(), 41), 41150u);
+    EXPECT_EQ(Bytes(buffer.begin() + kTocBufferSize, buffer.end()), Bytes(16, 0xEE));
+}
+
+TEST(TocReply, RefusesTracksAboveNinetyNineAndLengthsShortOfTheDescriptors) {
+    const struct {
+        int first, last;
+        std::vector<uint32_t> starts;
+        size_t described;
+        bool accepted;
+    } replies[] = {
+        {1, 100, {0, 100}, 100, false},
+        {1, 170, {0, 100}, 100, false},
+        {1, 255, {0, 100}, 100, false},
+        {1, 12, {0, 100, 200}, 5, false},
+        {1, 1, {0, 100}, 1, false},
+        {1, 1, {0, 100}, 2, true},
+        // Discs that do not start at track 1 are read by track number, so their
+        // descriptors for tracks below the first are missing.
+        {3, 4, {0, 100, 200}, 3, false},
+    };
+    TocHeader h;
+    for (const auto& r : replies)
+        EXPECT_EQ(CheckTocReply(Reply(r.first, r.last, r.starts, r.described).data(), &h),
+                  r.accepted)
+            << r.first << "-" << r.last << ", " << r.described << " described";
 }

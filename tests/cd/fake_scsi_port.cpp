@@ -16,12 +16,13 @@ constexpr ULONG_PTR kHandleBase = 0x7D000; // fake handles: base + drive letter
 constexpr char kDevicePrefix[] = "\\\\.\\";
 constexpr DWORD kMsPerSecond = 1000;
 constexpr ULONG kMaxTransfer = 0x10000;
+constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE, kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 FakeScsiPort* g_port;
 
 FakeCdRom* DeviceOf(HANDLE h) {
     ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
-    if (!g_port || v <= kHandleBase || v > kHandleBase + 'Z') return nullptr;
+    if (v <= kHandleBase || v > kHandleBase + 'Z') return nullptr;
     return g_port->Find(char(v - kHandleBase));
 }
 
@@ -30,28 +31,27 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
-DWORD WINAPI LogicalDrives() {
-    DWORD mask = 0;
-    for (char c = 'A'; c <= 'Z'; c++)
-        if (g_port->fixedLetters.find(c) != std::string::npos || g_port->Find(c))
-            mask |= 1u << (c - 'A');
-    return mask;
-}
-
 UINT WINAPI DriveType(LPCSTR root) {
     char c = char(toupper(root[0]));
     if (g_port->Find(c)) return DRIVE_CDROM;
     return g_port->fixedLetters.find(c) != std::string::npos ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
 }
 
+DWORD WINAPI LogicalDrives() {
+    DWORD mask = 0;
+    for (char root[] = "A:\\"; root[0] <= 'Z'; root[0]++)
+        if (DriveType(root) != DRIVE_NO_ROOT_DIR) mask |= 1u << (root[0] - 'A');
+    return mask;
+}
+
 HANDLE WINAPI OpenDevice(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD how,
                          DWORD, HANDLE) {
-    g_port->opened.push_back(OpenCall{path, access, share, how});
+    g_port->opened.push_back(path);
     size_t prefix = sizeof kDevicePrefix - 1;
     FakeCdRom* d = std::strncmp(path, kDevicePrefix, prefix) == 0 && std::strlen(path) == prefix + 2
                        ? g_port->Find(path[prefix])
                        : nullptr;
-    if (!d || !d->opens) {
+    if (!d || !d->opens || how != OPEN_EXISTING || access != kAccess || share != kShare) {
         SetLastError(d ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -79,37 +79,29 @@ BOOL PassThrough(FakeCdRom& d, void* in, DWORD inBytes, void* out, DWORD outByte
         (buffer & d.alignmentMask) || s.SenseInfoOffset + s.SenseInfoLength > inBytes)
         return Fail(ERROR_INVALID_PARAMETER);
 
-    PassThroughCall c = {};
-    c.letter = d.letter;
-    c.port = d.address.PortNumber;
-    c.target = d.address.TargetId;
-    c.sent = s;
-    c.cdb.assign(s.Cdb, s.Cdb + s.CdbLength);
-    c.succeeded = true;
-    if (d.fails) c.error = ERROR_IO_DEVICE;
-    if (d.hangMs >= s.TimeOutValue * kMsPerSecond) c.error = ERROR_SEM_TIMEOUT;
-    if (c.error) {
-        c.succeeded = false;
+    PassThroughCall c = {
+        d.letter, d.address.PortNumber, d.address.TargetId, s, Bytes(s.Cdb, s.Cdb + s.CdbLength),
+        -1};
+    DWORD error = d.fails ? ERROR_IO_DEVICE : 0;
+    if (d.hangMs >= s.TimeOutValue * kMsPerSecond) error = ERROR_SEM_TIMEOUT;
+    if (error) {
         g_port->calls.push_back(c);
-        return Fail(c.error);
+        return Fail(error);
     }
-    Sleep(std::max(d.delayMs, d.hangMs));
+    Sleep(d.hangMs);
 
     bool reads = s.DataIn == SCSI_IOCTL_DATA_IN;
     vdrive::ScsiResult r;
     d.scsi.Execute(s.Cdb, s.CdbLength, reads ? static_cast<uint8_t*>(s.DataBuffer) : nullptr,
                    reads ? s.DataTransferLength : 0, &r);
     s.ScsiStatus = r.status;
-    s.DataTransferLength = r.transferred;
     c.scsiStatus = r.status;
+    s.DataTransferLength = r.transferred;
     if (r.status == vdrive::kStatusCheckCondition) {
         uint8_t sense[vdrive::kSenseBytes];
         vdrive::FormatSense(r.sense, sense);
         s.SenseInfoLength = UCHAR(std::min<size_t>(s.SenseInfoLength, sizeof sense));
         std::memcpy(io.data() + s.SenseInfoOffset, sense, s.SenseInfoLength);
-        c.senseKey = r.sense.key;
-        c.asc = r.sense.asc;
-        c.ascq = r.sense.ascq;
     } else {
         s.SenseInfoLength = 0;
     }
@@ -134,7 +126,6 @@ BOOL WINAPI Control(HANDLE h, DWORD code, LPVOID in, DWORD inBytes, LPVOID out, 
             *returned = sizeof d->address;
             return TRUE;
         case IOCTL_SCSI_GET_CAPABILITIES: {
-            if (!d->answersCapabilities) return Fail(ERROR_INVALID_FUNCTION);
             IO_SCSI_CAPABILITIES caps = {};
             if (outBytes < sizeof caps) return Fail(ERROR_INSUFFICIENT_BUFFER);
             caps.Length = sizeof caps;
@@ -152,26 +143,15 @@ const PassThroughIo kFakeIo = {LogicalDrives, DriveType, OpenDevice, Control, Cl
 
 } // namespace
 
-bool FakeCdRom::Load(const std::string& cuePath) {
+void FakeCdRom::Load(const std::string& cuePath) {
     scsi.SetMedium(nullptr, nullptr);
     image_.reset();
-    discPath_ = cuePath;
-    if (cuePath.empty()) return true;
+    disc = cuePath;
+    if (cuePath.empty()) return;
     char error[vdrive::kImageErrorChars];
     image_.reset(vdrive::CueImage::Load(cuePath.c_str(), error, sizeof error));
-    if (!image_) {
-        ADD_FAILURE() << cuePath << ": " << error;
-        return false;
-    }
-    scsi.SetMedium(&image_->Layout(), image_.get());
-    return true;
-}
-
-bool FakeCdRom::Insert(const std::string& cuePath) {
-    bool ok = Load(cuePath);
-    scsi.SetTray(false);
-    scsi.NoteMediumInserted();
-    return ok;
+    if (image_) scsi.SetMedium(&image_->Layout(), image_.get());
+    EXPECT_TRUE(image_) << cuePath << ": " << error;
 }
 
 FakeScsiPort::FakeScsiPort() {
@@ -185,8 +165,7 @@ FakeScsiPort::~FakeScsiPort() {
 }
 
 FakeCdRom& FakeScsiPort::Add(char letter, int port, int target) {
-    devices_.push_back(std::make_unique<FakeCdRom>());
-    FakeCdRom& d = *devices_.back();
+    FakeCdRom& d = devices_.emplace_back();
     d.letter = letter;
     d.address.PortNumber = UCHAR(port);
     d.address.TargetId = UCHAR(target);
@@ -194,15 +173,9 @@ FakeCdRom& FakeScsiPort::Add(char letter, int port, int target) {
 }
 
 FakeCdRom* FakeScsiPort::Find(char letter) {
-    for (auto& d : devices_)
-        if (d->letter == letter) return d.get();
+    for (FakeCdRom& d : devices_)
+        if (d.letter == letter) return &d;
     return nullptr;
-}
-
-void FakeScsiPort::Remove(char letter) {
-    devices_.erase(std::remove_if(devices_.begin(), devices_.end(),
-                                  [&](const auto& d) { return d->letter == letter; }),
-                   devices_.end());
 }
 
 } // namespace td_test

@@ -1,5 +1,5 @@
 // The progress gauge: the split of the bar, its colours and the percentage
-// text, and the dialog template that holds it.
+// text.
 #include "controls/gauge.h"
 #include "controls_test_util.h"
 
@@ -9,36 +9,46 @@ using namespace controls_test;
 
 namespace {
 
-constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kWhite = RGB(0xFF, 0xFF, 0xFF);
 constexpr COLORREF kBlue = RGB(0, 0, 0xFF);
 constexpr COLORREF kRed = RGB(0xFF, 0, 0);
 // Tall enough that the top inner row is clear of the text.
 constexpr int kWidth = 232, kHeight = 40;
+constexpr int kId = 101;
 
-struct GaugeOnHost {
-    Host host{kWidth + 20, kHeight + 20};
-    HWND gauge = nullptr;
-    GaugeOnHost() {
-        RegisterGaugeClass(GetModuleHandleA(nullptr));
+using Pixels = std::vector<COLORREF>;
+
+class Gauge : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ATOM atom = RegisterGaugeClass(GetModuleHandleA(nullptr));
+        ASSERT_NE(atom, 0);
+        EXPECT_EQ(RegisterGaugeClass(GetModuleHandleA(nullptr)), atom); // once
         gauge = CreateWindowExA(0, kGaugeClass, "", WS_CHILD | WS_VISIBLE, 10, 10, kWidth, kHeight,
-                                host.hwnd(), reinterpret_cast<HMENU>(101),
+                                host.hwnd(), reinterpret_cast<HMENU>(kId),
                                 GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(gauge, nullptr);
         Settle(host.hwnd());
     }
-    Grab Shown() { return GrabClient(gauge); }
+    void Set(UINT msg, LPARAM value) { SendMessageA(gauge, msg, 0, value); }
+    Pixels Colours(std::initializer_list<POINT> points) {
+        Grab g = GrabClient(gauge);
+        Pixels colours;
+        for (POINT p : points) colours.push_back(g.At(p.x, p.y));
+        return colours;
+    }
+
+    Host host{kWidth + 20, kHeight + 20};
+    HWND gauge = nullptr;
 };
 
 // Leftmost and rightmost columns holding a colour in the rows the text uses.
-void InkSpan(const Grab& g, COLORREF ink, int* left, int* right) {
-    *left = g.width;
-    *right = -1;
+std::pair<int, int> InkSpan(const Grab& g, COLORREF ink) {
+    std::pair<int, int> span = {g.width, -1};
     for (int y = 2; y < g.height - 2; y++)
         for (int x = 1; x < g.width - 1; x++)
-            if (g.At(x, y) == ink) {
-                if (x < *left) *left = x;
-                if (x > *right) *right = x;
-            }
+            if (g.At(x, y) == ink) span = {std::min(span.first, x), std::max(span.second, x)};
+    return span;
 }
 
 int TextWidth(HWND hwnd, const char* text) {
@@ -54,117 +64,67 @@ int TextWidth(HWND hwnd, const char* text) {
 } // namespace
 
 TEST(GaugeMath, SplitAndPercent) {
-    EXPECT_EQ(GaugeFillWidth(230, 200, 100), 115);
-    EXPECT_EQ(GaugePercent(200, 100), 50);
-    EXPECT_EQ(GaugeFillWidth(230, 0, 0), 0); // range 0 counts as 1
-    EXPECT_EQ(GaugePercent(0, 0), 0);
-    EXPECT_EQ(GaugeFillWidth(230, 0, 9), 230);
-    EXPECT_EQ(GaugePercent(0, 9), 100);
-    EXPECT_EQ(GaugeFillWidth(230, 100, 5000), 230); // beyond the range: full
-    EXPECT_EQ(GaugePercent(100, 5000), 100);
-    EXPECT_EQ(GaugePercent(130, 26), 20);
-    EXPECT_EQ(GaugePercent(130, 104), 80);
-    EXPECT_EQ(GaugePercent(1000, 7), 0);
-    // Large ranges do not wrap: 30 million frames, half done.
-    EXPECT_EQ(GaugeFillWidth(230, 30000000, 15000000), 115);
-    EXPECT_EQ(GaugePercent(0xFFFFFFFFu, 0x7FFFFFFFu), 49);
+    // Range 0 counts as 1, beyond the range the bar is full, and large ranges
+    // (a long track's frames) do not wrap.
+    const struct {
+        UINT32 range, position;
+        int fill, percent;
+    } cases[] = {{200, 100, 115, 50},
+                 {0, 0, 0, 0},
+                 {0, 9, 230, 100},
+                 {100, 5000, 230, 100},
+                 {130, 26, 46, 20},
+                 {1000, 7, 1, 0},
+                 {30000000, 15000000, 115, 50},
+                 {0xFFFFFFFFu, 0x7FFFFFFFu, 114, 49}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::make_pair(GaugeFillWidth(230, c.range, c.position),
+                                 GaugePercent(c.range, c.position)),
+                  std::make_pair(c.fill, c.percent))
+            << c.range << " " << c.position;
 }
 
-TEST(Gauge, FreshGaugeShowsAnEmptyWhiteBarAndZeroPercentCentred) {
-    GaugeOnHost g;
-    ASSERT_NE(g.gauge, nullptr);
-    Grab s = g.Shown();
-    EXPECT_EQ(s.At(0, 0), kBlack);
-    EXPECT_EQ(s.At(kWidth - 1, kHeight - 1), kBlack);
-    EXPECT_EQ(s.At(1, 1), kWhite);
-    EXPECT_EQ(s.At(kWidth - 2, 1), kWhite);
-    int left, right;
-    InkSpan(s, kBlue, &left, &right);
+TEST_F(Gauge, ShowsTheSplitAndACentredPercentageForAnyRange) {
+    // Fresh: a black frame round an empty white bar and "  0%", whose two
+    // leading spaces push the ink right of the centred string's start.
+    EXPECT_EQ(Colours({{0, 0}, {kWidth - 1, kHeight - 1}, {1, 1}, {kWidth - 2, 1}}),
+              (Pixels{kBlack, kBlack, kWhite, kWhite}));
+    auto [left, right] = InkSpan(GrabClient(gauge), kBlue);
     ASSERT_LT(left, right);
-    // "  0%": the two leading spaces push the ink right of the string's start.
-    int origin = (kWidth - 2 - TextWidth(g.gauge, "  0%")) / 2;
-    EXPECT_GE(left, origin + TextWidth(g.gauge, "  ") - 1);
-    EXPECT_LE(right, origin + TextWidth(g.gauge, "  0%"));
-    EXPECT_EQ(SendMessageA(g.gauge, GAUGE_GETRANGE, 0, 0), 100);
+    int origin = (kWidth - 2 - TextWidth(gauge, "  0%")) / 2;
+    EXPECT_GE(left, origin + TextWidth(gauge, "  ") - 1);
+    EXPECT_LE(right, origin + TextWidth(gauge, "  0%"));
+    EXPECT_EQ(SendMessageA(gauge, GAUGE_GETRANGE, 0, 0), 100);
+
+    // 100 of 200 over 230 pixels: " 50%" straddles the edge near the centre,
+    // white ink on the blue part, blue ink on the white.
+    Set(GAUGE_SETRANGE, 200);
+    Set(GAUGE_SETPOS, 100);
+    EXPECT_EQ(Colours({{1, 1}, {115, 1}, {116, 1}, {230, kHeight - 2}}),
+              (Pixels{kBlue, kBlue, kWhite, kWhite}));
+    Grab s = GrabClient(gauge);
+    EXPECT_GT(InkSpan(s, kWhite).first, 80);
+    EXPECT_LT(InkSpan(s, kWhite).first, 116);
+    EXPECT_GT(InkSpan(s, kBlue).second, 116);
+    EXPECT_LT(InkSpan(s, kBlue).second, 150);
+
+    Set(GAUGE_SETRANGE, 0);
+    Set(GAUGE_SETPOS, 0);
+    EXPECT_EQ(Colours({{1, 1}}), Pixels{kWhite});
+    Set(GAUGE_SETPOS, 3);
+    EXPECT_EQ(Colours({{1, 1}, {kWidth - 2, kHeight - 2}}), (Pixels{kBlue, kBlue}));
+    Set(GAUGE_SETRANGE, 100);
+    Set(GAUGE_SETPOS, 250);
+    EXPECT_EQ(Colours({{kWidth - 2, 1}}), Pixels{kBlue});
+    EXPECT_EQ(SendMessageA(gauge, GAUGE_GETPOS, 0, 0), 250);
 }
 
-TEST(Gauge, HalfOfTwoHundredOverTwoHundredThirtyPixels) {
-    GaugeOnHost g;
-    SendMessageA(g.gauge, GAUGE_SETRANGE, 0, 200);
-    SendMessageA(g.gauge, GAUGE_SETPOS, 0, 100);
-    Grab s = g.Shown();
-    EXPECT_EQ(s.At(1, 1), kBlue);
-    EXPECT_EQ(s.At(1 + 114, 1), kBlue);
-    EXPECT_EQ(s.At(1 + 115, 1), kWhite);
-    EXPECT_EQ(s.At(1 + 229, kHeight - 2), kWhite);
-    // " 50%" straddles the edge: white ink on the blue part, blue ink on the white.
-    int whiteLeft, whiteRight, blueLeft, blueRight;
-    InkSpan(s, kWhite, &whiteLeft, &whiteRight);
-    InkSpan(s, kBlue, &blueLeft, &blueRight);
-    EXPECT_GT(whiteLeft, 80); // the text is near the centre, not at the bar's left end
-    EXPECT_LT(whiteLeft, 116);
-    EXPECT_GT(blueRight, 116);
-    EXPECT_LT(blueRight, 150);
-}
-
-TEST(Gauge, RangeZeroAndPositionsBeyondTheRange) {
-    GaugeOnHost g;
-    SendMessageA(g.gauge, GAUGE_SETRANGE, 0, 0);
-    EXPECT_EQ(g.Shown().At(1, 1), kWhite);
-    SendMessageA(g.gauge, GAUGE_SETPOS, 0, 3);
-    Grab s = g.Shown();
-    EXPECT_EQ(s.At(1, 1), kBlue);
-    EXPECT_EQ(s.At(kWidth - 2, kHeight - 2), kBlue);
-    SendMessageA(g.gauge, GAUGE_SETRANGE, 0, 100);
-    SendMessageA(g.gauge, GAUGE_SETPOS, 0, 250);
-    EXPECT_EQ(g.Shown().At(kWidth - 2, 1), kBlue);
-    EXPECT_EQ(SendMessageA(g.gauge, GAUGE_GETPOS, 0, 0), 250);
-    EXPECT_EQ(SendMessageA(g.gauge, GAUGE_GETRANGE, 0, 0), 100);
-}
-
-TEST(Gauge, ColoursTakeEffectAtTheNextPaint) {
-    GaugeOnHost g;
-    SendMessageA(g.gauge, GAUGE_SETPOS, 0, 50);
-    SendMessageA(g.gauge, GAUGE_SETFORECOLOR, 0, kRed);
-    SendMessageA(g.gauge, GAUGE_SETBACKCOLOR, 0, kBlue);
-    Settle(g.host.hwnd());
-    EXPECT_EQ(g.Shown().At(1, 1), kBlue); // still the old blue fill
-    EXPECT_EQ(g.Shown().At(kWidth - 2, 1), kWhite);
-    SendMessageA(g.gauge, GAUGE_SETPOS, 0, 50);
-    Grab s = g.Shown();
-    EXPECT_EQ(s.At(1, 1), kRed);
-    EXPECT_EQ(s.At(kWidth - 2, 1), kBlue);
-}
-
-TEST(Gauge, RegistersOnceAndTheDialogTemplateHoldsIt) {
-    HINSTANCE module = GetModuleHandleA(nullptr);
-    ATOM atom = RegisterGaugeClass(module);
-    ASSERT_NE(atom, 0);
-    EXPECT_EQ(RegisterGaugeClass(module), atom);
-
-    HWND dialog = CreateDialogParamA(module, "IDD_GAUGE_DLG", nullptr, nullptr, 0);
-    ASSERT_NE(dialog, nullptr);
-    LONG style = GetWindowLongA(dialog, GWL_STYLE);
-    EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION);
-    EXPECT_FALSE(style & WS_VISIBLE);
-    EXPECT_FALSE(style & WS_SYSMENU);
-    char text[64];
-    HWND cancel = GetDlgItem(dialog, IDCANCEL);
-    ASSERT_NE(cancel, nullptr);
-    GetWindowTextA(cancel, text, sizeof text);
-    EXPECT_STREQ(text, "Cancel");
-    HWND gauge = GetDlgItem(dialog, 101);
-    ASSERT_NE(gauge, nullptr);
-    GetClassNameA(gauge, text, sizeof text);
-    EXPECT_STREQ(text, "Gauge");
-    // 154x14 dialog units, inside the 158x19 black frame.
-    RECT units = {0, 0, 154, 14}, got;
-    MapDialogRect(dialog, &units);
-    GetClientRect(gauge, &got);
-    EXPECT_EQ(got.right, units.right);
-    EXPECT_EQ(got.bottom, units.bottom);
-    SendMessageA(gauge, GAUGE_SETRANGE, 0, 130);
-    SendMessageA(gauge, GAUGE_SETPOS, 0, 104);
-    EXPECT_EQ(SendMessageA(gauge, GAUGE_GETPOS, 0, 0), 104);
-    DestroyWindow(dialog);
+TEST_F(Gauge, ColoursTakeEffectAtTheNextPaint) {
+    Set(GAUGE_SETPOS, 50);
+    Set(GAUGE_SETFORECOLOR, kRed);
+    Set(GAUGE_SETBACKCOLOR, kBlue);
+    Settle(host.hwnd());
+    EXPECT_EQ(Colours({{1, 1}, {kWidth - 2, 1}}), (Pixels{kBlue, kWhite}));
+    Set(GAUGE_SETPOS, 50);
+    EXPECT_EQ(Colours({{1, 1}, {kWidth - 2, 1}}), (Pixels{kRed, kBlue}));
 }

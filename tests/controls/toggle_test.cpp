@@ -3,156 +3,125 @@
 #include "controls_test_util.h"
 
 #include <gtest/gtest.h>
-#include <cstring>
+#include <string>
 
 using namespace controls_test;
 
 namespace {
 
-LPARAM At(int x, int y) {
-    return MAKELPARAM((WORD)x, (WORD)y);
-}
+constexpr int kLampAt = 6; // where ID_LOCK_ON lies over the face
+constexpr int kId = 13;
 
-int FaceMismatches(const Grab& g, bool lampOn) {
-    int bad = 0;
-    for (int y = 0; y < kToggleSize; y++)
-        for (int x = 0; x < kToggleSize; x++) {
-            bool inLamp = x >= 6 && x < 13 && y >= 6 && y < 13;
-            COLORREF want = lampOn && inLamp ? SkinPixel("ID_LOCK_ON", x - 6, y - 6)
-                                             : SkinPixel("ID_LOCK_OFF", x, y);
-            if (g.At(x, y) != want) bad++;
-        }
-    return bad;
-}
-
-struct ToggleOnHost {
-    Host host{80, 60};
-    HWND toggle = nullptr;
-    ToggleOnHost() {
-        toggle = CreateCheckBoxControl(host.hwnd(), 13, 20, 10);
+class Toggle : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        toggle = CreateCheckBoxControl(host.hwnd(), kId, 20, 10);
+        ASSERT_NE(toggle, nullptr);
         Settle(host.hwnd());
+        // The lamp's centre tells lit from out.
+        ASSERT_NE(SkinPixel("ID_LOCK_ON", 3, 3), SkinPixel("ID_LOCK_OFF", 9, 9));
     }
     LRESULT State() { return SendMessageA(toggle, CHECK_GETSTATE, 0, 0); }
-    int Shows(bool lampOn) { return FaceMismatches(GrabClient(toggle), lampOn); }
+    // The face, read at its corners, with the lamp at its centre lit or out.
+    bool Shows(bool lampOn) {
+        Grab g = GrabClient(toggle);
+        const int c = kToggleSize / 2, last = kToggleSize - 1;
+        return g.At(0, 0) == SkinPixel("ID_LOCK_OFF", 0, 0) &&
+               g.At(last, last) == SkinPixel("ID_LOCK_OFF", last, last) &&
+               g.At(c, c) == (lampOn ? SkinPixel("ID_LOCK_ON", c - kLampAt, c - kLampAt)
+                                     : SkinPixel("ID_LOCK_OFF", c, c));
+    }
     void Press(int x = 9, int y = 9) { SendMessageA(toggle, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y)); }
     void Move(int x, int y) { SendMessageA(toggle, WM_MOUSEMOVE, MK_LBUTTON, At(x, y)); }
     void Release(int x = 9, int y = 9) { SendMessageA(toggle, WM_LBUTTONUP, 0, At(x, y)); }
+
+    Host host{80, 60};
+    HWND toggle = nullptr;
 };
 
 } // namespace
 
-TEST(ToggleMath, FlipAndEdges) {
-    EXPECT_EQ(ToggleFlip(0), 1);
-    EXPECT_EQ(ToggleFlip(1), 0);
-    EXPECT_EQ(ToggleFlip(0x10005), 0);
-    RECT r = {0, 0, 19, 19};
-    EXPECT_TRUE(TogglePointerOn(r, At(0, 0)));
-    EXPECT_TRUE(TogglePointerOn(r, At(19, 19)));
-    EXPECT_FALSE(TogglePointerOn(r, At(20, 5)));
-    EXPECT_FALSE(TogglePointerOn(r, At(5, 20)));
-    EXPECT_FALSE(TogglePointerOn(r, At(-1, 5))); // left of it reads as a large number
-}
-
-TEST(Toggle, NewButtonIsOffAndShowsTheFace) {
-    ToggleOnHost t;
-    ASSERT_NE(t.toggle, nullptr);
-    EXPECT_EQ(t.State(), 0);
-    EXPECT_EQ(t.Shows(false), 0);
-}
-
-TEST(Toggle, PressLightsTheLampAndASecondPressPutsItOut) {
-    ToggleOnHost t;
-    t.Press();
-    EXPECT_EQ(GetCapture(), t.toggle);
-    EXPECT_EQ(t.State(), 1);
-    EXPECT_EQ(t.Shows(true), 0);
-    t.Release();
+TEST_F(Toggle, PressesAndStateMessagesLightAndPutOutTheLamp) {
+    EXPECT_EQ(State(), 0);
+    EXPECT_TRUE(Shows(false));
+    Press();
+    EXPECT_EQ(GetCapture(), toggle);
+    EXPECT_EQ(State(), 1);
+    EXPECT_TRUE(Shows(true));
+    Release();
     EXPECT_EQ(GetCapture(), nullptr);
-    EXPECT_EQ(t.State(), 1);
-    EXPECT_EQ(t.Shows(true), 0);
-    InvalidateRect(t.toggle, nullptr, TRUE);
-    Settle(t.toggle);
-    EXPECT_EQ(t.Shows(true), 0);
+    EXPECT_EQ(State(), 1);
+    InvalidateRect(toggle, nullptr, TRUE);
+    Settle(toggle);
+    EXPECT_TRUE(Shows(true));
 
-    t.Press();
-    t.Release();
-    EXPECT_EQ(t.State(), 0);
-    EXPECT_EQ(t.Shows(false), 0);
+    Press();
+    Release();
+    EXPECT_EQ(State(), 0);
+    EXPECT_TRUE(Shows(false));
+
+    // Any state but 0 is on, and a press puts it out.
+    SendMessageA(toggle, CHECK_SETSTATE, 0x10005, 0);
+    EXPECT_EQ(State(), 5);
+    EXPECT_TRUE(Shows(true));
+    Press();
+    EXPECT_EQ(State(), 0);
+    Release();
+    // Tracking set by message: the release draws the state's own look, the lamp.
+    SendMessageA(toggle, CHECK_SETSTATE, 1, 0);
+    SendMessageA(toggle, CHECK_SETTRACKING, 1, 0);
+    Release();
+    EXPECT_EQ(State(), 1);
+    EXPECT_TRUE(Shows(true));
 }
 
-TEST(Toggle, DraggingOffTakesThePressBack) {
-    ToggleOnHost t;
-    t.Press();
-    t.Move(19, 19); // the edge still counts as on the button
-    EXPECT_EQ(t.State(), 1);
-    t.Move(30, 5);
-    EXPECT_EQ(t.State(), 0);
-    t.Move(9, 9); // coming back does not press again
-    EXPECT_EQ(t.State(), 0);
-    t.Release(9, 9);
-    EXPECT_EQ(t.State(), 0);
-    EXPECT_EQ(t.Shows(false), 0);
+TEST_F(Toggle, DraggingOffTakesThePressBack) {
+    Press();
+    Move(19, 19); // the edge still counts as on the button
+    EXPECT_EQ(State(), 1);
+    Move(30, 5);
+    EXPECT_EQ(State(), 0);
+    Move(9, 9); // coming back does not press again
+    Release(9, 9);
+    EXPECT_EQ(State(), 0);
+    EXPECT_TRUE(Shows(false));
     EXPECT_EQ(GetCapture(), nullptr);
 
-    // From on: the cancelled gesture leaves it on, and it looks on.
-    SendMessageA(t.toggle, CHECK_SETSTATE, 1, 0);
-    t.Press();
-    EXPECT_EQ(t.Shows(false), 0);
-    t.Move(-3, 4);
-    EXPECT_EQ(t.State(), 1);
-    t.Release(-3, 4);
-    EXPECT_EQ(t.State(), 1);
-    EXPECT_EQ(t.Shows(true), 0);
-}
+    // From on: the cancelled gesture leaves it on, and it looks on. A pointer
+    // left of the button (a large unsigned x) is off it too.
+    SendMessageA(toggle, CHECK_SETSTATE, 1, 0);
+    Press();
+    EXPECT_TRUE(Shows(false));
+    Move(-3, 4);
+    Release(-3, 4);
+    EXPECT_EQ(State(), 1);
+    EXPECT_TRUE(Shows(true));
 
-TEST(Toggle, StateMessages) {
-    ToggleOnHost t;
-    SendMessageA(t.toggle, CHECK_SETSTATE, 0x10005, 0);
-    EXPECT_EQ(t.State(), 5);
-    EXPECT_EQ(t.Shows(true), 0);
-    t.Press();
-    EXPECT_EQ(t.State(), 0);
-    t.Release();
-
-    SendMessageA(t.toggle, CHECK_SETSTATE, 1, 0);
-    SendMessageA(t.toggle, CHECK_SETTRACKING, 1, 0);
-    t.Release(); // tracking: draws the state's own look, the lamp
-    EXPECT_EQ(t.State(), 1);
-    EXPECT_EQ(t.Shows(true), 0);
-}
-
-TEST(Toggle, TwoTogglesKeepTheirOwnRecords) {
-    ToggleOnHost t;
-    HWND second = CreateCheckBoxControl(t.host.hwnd(), 14, 50, 10);
-    ASSERT_NE(second, nullptr);
-    t.Press();
-    t.Release();
-    EXPECT_EQ(t.State(), 1);
-    EXPECT_EQ(SendMessageA(second, CHECK_GETSTATE, 0, 0), 0);
-    DestroyWindow(second);
-    EXPECT_EQ(t.State(), 1);
-    t.Press();
-    t.Release();
-    EXPECT_EQ(t.State(), 0);
-}
-
-TEST(Toggle, LosingTheCaptureEndsTheGesture) {
-    ToggleOnHost t;
-    t.Press();
-    SetCapture(t.host.hwnd());
-    t.Move(40, 40); // no longer tracking: the flip stands
-    EXPECT_EQ(t.State(), 1);
-    EXPECT_EQ(t.Shows(true), 0);
+    // Losing the capture ends the gesture: the flip stands.
+    Press();
+    SetCapture(host.hwnd());
+    Move(40, 40);
+    EXPECT_EQ(State(), 0);
+    EXPECT_TRUE(Shows(false));
     ReleaseCapture();
 }
 
-TEST(Toggle, NamesAreCutToTheirField) {
-    ToggleOnHost t;
-    auto* rec = reinterpret_cast<CheckBoxRecord*>(GetWindowLongPtrA(t.toggle, 0));
+TEST_F(Toggle, TwoTogglesKeepTheirOwnRecordsAndNamesAreCut) {
+    HWND second = CreateCheckBoxControl(host.hwnd(), kId + 1, 50, 10);
+    ASSERT_NE(second, nullptr);
+    Press();
+    Release();
+    EXPECT_EQ(SendMessageA(second, CHECK_GETSTATE, 0, 0), 0);
+    DestroyWindow(second);
+    EXPECT_EQ(State(), 1);
+    Press();
+    Release();
+    EXPECT_EQ(State(), 0);
+
+    auto* rec = reinterpret_cast<CheckBoxRecord*>(GetWindowLongPtrA(toggle, 0));
     ASSERT_NE(rec, nullptr);
-    EXPECT_STREQ(rec->name, "aa");
-    SendMessageA(t.toggle, CHECK_SETNAME, 0,
-                 reinterpret_cast<LPARAM>("a name far longer than sixteen characters"));
-    EXPECT_EQ(strlen(rec->name), (size_t)kToggleNameSize - 1);
-    EXPECT_EQ(rec->hwnd, t.toggle);
+    const std::string longName = "a name far longer than sixteen characters";
+    SendMessageA(toggle, CHECK_SETNAME, 0, reinterpret_cast<LPARAM>(longName.c_str()));
+    EXPECT_EQ(rec->name, longName.substr(0, kToggleNameSize - 1));
+    EXPECT_EQ(rec->hwnd, toggle);
 }

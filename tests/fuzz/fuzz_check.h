@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: expected %s\n", __FILE__, __LINE__, #condition);          \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
+[[noreturn]] inline void FuzzFail(const char* file, int line, const char* expected) {
+    std::fprintf(stderr, "%s:%d: expected %s\n", file, line, expected);
+    std::abort();
+}
+
+#define FUZZ_CHECK(condition) ((condition) ? void(0) : FuzzFail(__FILE__, __LINE__, #condition))

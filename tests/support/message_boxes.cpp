@@ -1,5 +1,7 @@
 #include "support/message_boxes.h"
 
+#include "support/test_env.h"
+
 namespace td_test {
 
 namespace {
@@ -10,23 +12,18 @@ constexpr int kMessageTextId = 0xFFFF;
 
 thread_local MessageBoxWatcher* t_watcher = nullptr;
 
-std::string WindowText(HWND hwnd) {
-    std::string text(GetWindowTextLengthA(hwnd) + 1, '\0');
-    text.resize(GetWindowTextA(hwnd, &text[0], (int)text.size()));
-    return text;
-}
-
-// A box from MessageBox, not a dialog of the program's own templates (those
-// carry the program's instance and may use the same static id).
-bool IsMessageBox(HWND hwnd) {
-    char cls[sizeof kDialogClass + 1] = {};
-    GetClassNameA(hwnd, cls, sizeof cls);
-    if (lstrcmpA(cls, kDialogClass) != 0 || !GetDlgItem(hwnd, kMessageTextId)) return false;
-    return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd, GWLP_HINSTANCE)) !=
-           GetModuleHandleA(nullptr);
-}
-
 } // namespace
+
+bool IsMessageBox(HWND dialog, HINSTANCE program) {
+    char cls[sizeof kDialogClass + 1] = {};
+    GetClassNameA(dialog, cls, sizeof cls);
+    if (lstrcmpA(cls, kDialogClass) != 0 || !GetDlgItem(dialog, kMessageTextId)) return false;
+    return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)) != program;
+}
+
+std::string MessageBoxText(HWND box) {
+    return WindowText(GetDlgItem(box, kMessageTextId));
+}
 
 MessageBoxWatcher::MessageBoxWatcher()
     : hook_(SetWindowsHookExA(WH_CALLWNDPROCRET, HookProc, nullptr, GetCurrentThreadId())),
@@ -37,12 +34,6 @@ MessageBoxWatcher::MessageBoxWatcher()
 MessageBoxWatcher::~MessageBoxWatcher() {
     if (hook_) UnhookWindowsHookEx(hook_);
     t_watcher = outer_;
-}
-
-size_t MessageBoxWatcher::Count(const std::string& text) const {
-    size_t n = 0;
-    for (const MessageBoxSeen& box : seen_) n += box.text == text;
-    return n;
 }
 
 std::string MessageBoxWatcher::Texts() const {
@@ -60,9 +51,8 @@ LRESULT CALLBACK MessageBoxWatcher::HookProc(int code, WPARAM wParam, LPARAM lPa
 }
 
 void MessageBoxWatcher::OnInitDialog(HWND dialog) {
-    if (!IsMessageBox(dialog)) return;
-    seen_.push_back({WindowText(GetDlgItem(dialog, kMessageTextId)), WindowText(dialog),
-                     GetWindow(dialog, GW_OWNER)});
+    if (!IsMessageBox(dialog, GetModuleHandleA(nullptr))) return;
+    seen_.push_back({MessageBoxText(dialog), WindowText(dialog), GetWindow(dialog, GW_OWNER)});
     // Ending gives the owner back its input; destroying keeps the box from being mapped.
     EndDialog(dialog, IDOK);
     DestroyWindow(dialog);

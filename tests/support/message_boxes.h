@@ -12,6 +12,12 @@
 
 namespace td_test {
 
+// Whether `dialog` is a box from MessageBox rather than a dialog from the
+// templates of `program` (which may use the same static id for its text).
+bool IsMessageBox(HWND dialog, HINSTANCE program);
+// The text of a message box, of any process.
+std::string MessageBoxText(HWND box);
+
 struct MessageBoxSeen {
     std::string text;
     std::string caption; // the platform's default ("Error" under Wine) when none was given
@@ -26,11 +32,8 @@ class MessageBoxWatcher {
     MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
 
     const std::vector<MessageBoxSeen>& Seen() const { return seen_; }
-    // How many boxes showed exactly `text`.
-    size_t Count(const std::string& text) const;
     // Every box seen, for failure messages.
     std::string Texts() const;
-    void Clear() { seen_.clear(); }
 
   private:
     static LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);

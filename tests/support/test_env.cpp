@@ -1,15 +1,13 @@
 #include "support/test_env.h"
 
 #include <gtest/gtest.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace td_test {
-
-static std::string EnvVar(const char* name) {
-    char buf[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
-    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-}
 
 std::string FromUnixPath(const std::string& unixPath) {
     std::string p = "Z:" + unixPath;
@@ -43,13 +41,18 @@ int RunLinuxCommand(const std::string& commandLine, DWORD timeoutMs) {
     std::string cmd = "/bin/sh -c \"" + quoted + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
+    PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         ADD_FAILURE() << "cannot start " << commandLine;
         return -1;
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // For a Linux program Wine hands back no process handle and leaves a stale
+    // value in hThread: closing that would close some other handle of ours
+    // (once, the job that holds the deck, which then ended with it).
+    if (pi.hProcess) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
     std::string status;
     PumpUntil(
         [&] {
@@ -61,47 +64,26 @@ int RunLinuxCommand(const std::string& commandLine, DWORD timeoutMs) {
     return status.empty() ? -1 : atoi(status.c_str());
 }
 
-static void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = dir + "\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
 std::string ScratchDir() {
-    static std::string dir;
+    static std::string dir, forTest;
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "none";
-    static std::string forTest;
     if (!dir.empty() && forTest == name) return dir;
     char tmp[MAX_PATH];
     GetTempPathA(sizeof tmp, tmp);
-    char unique[64];
-    std::snprintf(unique, sizeof unique, "td-%lu-", GetCurrentProcessId());
-    dir = std::string(tmp) + unique;
-    for (char c : name) dir += (isalnum((unsigned char)c) ? c : '_');
-    RemoveTree(dir);
-    CreateDirectoryA(dir.c_str(), nullptr);
+    dir = std::string(tmp) + "td-" + std::to_string(GetCurrentProcessId()) + "-";
+    for (char c : name) dir += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    std::filesystem::create_directory(dir, ignored);
     forTest = name;
     return dir;
 }
 
 std::string CapturePath() {
-    std::string unixPath = EnvVar("TD_CAPTURE");
-    return unixPath.empty() ? std::string() : FromUnixPath(unixPath);
+    char unixPath[MAX_PATH * 2];
+    DWORD n = GetEnvironmentVariableA("TD_CAPTURE", unixPath, sizeof unixPath);
+    return n > 0 && n < sizeof unixPath ? FromUnixPath(unixPath) : std::string();
 }
 
 static std::string CaptureFile(int index) {
@@ -111,23 +93,23 @@ static std::string CaptureFile(int index) {
     return CapturePath() + suffix;
 }
 
-static bool FileSize(const std::string& path, size_t* size) {
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return false;
-    *size = a.nFileSizeLow;
-    return true;
+int CaptureOpenings() {
+    int n = 0;
+    while (GetFileAttributesA(CaptureFile(n).c_str()) != INVALID_FILE_ATTRIBUTES) n++;
+    return n;
 }
 
-static size_t CaptureSize() {
-    size_t total = 0, size;
-    for (int i = 0; FileSize(CaptureFile(i), &size); i++) total += size;
+size_t CaptureSize() {
+    size_t total = 0;
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    for (int i = 0; GetFileAttributesExA(CaptureFile(i).c_str(), GetFileExInfoStandard, &a); i++)
+        total += a.nFileSizeLow;
     return total;
 }
 
 Bytes ReadCapture() {
     Bytes all;
-    size_t size;
-    for (int i = 0; FileSize(CaptureFile(i), &size); i++) {
+    for (int i = 0, n = CaptureOpenings(); i < n; i++) {
         Bytes part = ReadFileBytes(CaptureFile(i));
         all.insert(all.end(), part.begin(), part.end());
     }
@@ -165,25 +147,14 @@ Bytes SettledCapture(DWORD quietMs, DWORD timeoutMs) {
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-    Bytes data;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return data;
-    data.resize(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    if (!data.empty() && !ReadFile(f, data.data(), (DWORD)data.size(), &got, nullptr)) got = 0;
-    data.resize(got);
-    CloseHandle(f);
-    return data;
+    // msvcrt opens files shared, so one that another program is still writing reads too.
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::string& path, const void* data, size_t size) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD put = 0;
-    bool ok = WriteFile(f, data, (DWORD)size, &put, nullptr) && put == size;
-    CloseHandle(f);
-    return ok;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    return out.write(static_cast<const char*>(data), std::streamsize(size)).flush().good();
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
@@ -202,11 +173,12 @@ void PumpMessages(DWORD ms) {
     } while (GetTickCount() - start < ms);
 }
 
-COLORREF PixelAt(HWND hwnd, int x, int y) {
-    HDC dc = GetDC(hwnd);
-    COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(hwnd, dc);
-    return c;
+std::string WindowText(HWND hwnd) {
+    // GetWindowTextA sends no message to another process's window, so a stuck
+    // program cannot hold the test up; GetWindowTextLengthA would.
+    char text[512] = {};
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
 }
 
 } // namespace td_test

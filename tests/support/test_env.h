@@ -17,6 +17,10 @@ std::string ScratchDir();
 // writes a file of its own, CapturePath() first, then CapturePath() + ".0001", ...
 std::string CapturePath();
 
+// How many device openings have written a file so far, and their bytes together.
+int CaptureOpenings();
+size_t CaptureSize();
+
 // Everything played so far, every device opening's file in order.
 Bytes ReadCapture();
 
@@ -58,7 +62,7 @@ bool PumpUntil(Pred done, DWORD timeoutMs) {
     return true;
 }
 
-// The colour on screen at client point (x, y) of a window.
-COLORREF PixelAt(HWND hwnd, int x, int y);
+// A window's title or text, of any process.
+std::string WindowText(HWND hwnd);
 
 } // namespace td_test

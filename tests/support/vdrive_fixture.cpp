@@ -6,7 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <sstream>
 
 namespace td_test {
 
@@ -14,19 +14,12 @@ namespace {
 
 constexpr char kVariable[] = "TUNEDECK_VDRIVE";
 constexpr char kIniName[] = "vdrive.ini";
-constexpr char kCommandPrefix[] = "ha=";
 constexpr char kStatusMarker[] = " status=";
 constexpr ULONGLONG kOneMs = 10000; // in FILETIME units
 
 // The last modification time this process gave an INI: every write moves on
 // from it, so even two writes in one clock tick look different to the DLL.
 ULONGLONG g_lastStamp = 0;
-
-ULONGLONG Now() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    return ULONGLONG(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
 
 bool SetStamp(const std::string& path, ULONGLONG stamp) {
     HANDLE f = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -38,21 +31,30 @@ bool SetStamp(const std::string& path, ULONGLONG stamp) {
     return ok;
 }
 
-int Hex(const std::string& s) {
-    return int(std::strtol(s.c_str(), nullptr, 16));
-}
-
-std::string Field(const std::string& line, const std::string& key) {
-    size_t at = line.find(" " + key + "=");
-    if (at == std::string::npos) {
-        if (line.compare(0, key.size() + 1, key + "=") != 0) return std::string();
-        at = 0;
-    } else {
-        at += 1;
-    }
-    at += key.size() + 1;
-    size_t end = line.find(' ', at);
-    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+// One line of the log: a command's fields, or only the text for other lines.
+VLogLine ParseLine(const std::string& text) {
+    VLogLine l;
+    l.text = text;
+    size_t status = text.find(kStatusMarker);
+    unsigned flags = 0, st = 0, haStat = 0, targStat = 0, key = 0, asc = 0, ascq = 0;
+    int cdb = 0;
+    l.command = status != std::string::npos &&
+                std::sscanf(text.c_str(), "ha=%d target=%d lun=%d flags=%x buflen=%lu cdb=%n",
+                            &l.ha, &l.target, &l.lun, &flags, &l.bufLen, &cdb) == 5 &&
+                cdb > 0;
+    if (!l.command) return l;
+    for (size_t i = size_t(cdb); i + 1 < status; i += 3)
+        l.cdb.push_back(uint8_t(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
+    std::sscanf(text.c_str() + status, " status=%x hastat=%x targstat=%x sense=%x/%x/%x", &st,
+                &haStat, &targStat, &key, &asc, &ascq);
+    l.flags = int(flags);
+    l.status = int(st);
+    l.haStat = int(haStat);
+    l.targStat = int(targStat);
+    l.senseKey = int(key);
+    l.asc = int(asc);
+    l.ascq = int(ascq);
+    return l;
 }
 
 } // namespace
@@ -95,10 +97,11 @@ std::string VirtualDrive::IniText() const {
 
 bool VirtualDrive::Apply() {
     std::string temp = iniPath_ + ".new";
-    ULONGLONG stamp = Now();
-    if (stamp <= g_lastStamp) stamp = g_lastStamp + kOneMs;
-    g_lastStamp = stamp;
-    bool ok = WriteTextFile(temp, IniText()) && SetStamp(temp, stamp) &&
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULONGLONG stamp = ULONGLONG(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    g_lastStamp = stamp > g_lastStamp ? stamp : g_lastStamp + kOneMs;
+    bool ok = WriteTextFile(temp, IniText()) && SetStamp(temp, g_lastStamp) &&
               MoveFileExA(temp.c_str(), iniPath_.c_str(), MOVEFILE_REPLACE_EXISTING) &&
               SetEnvironmentVariableA(kVariable, iniPath_.c_str());
     EXPECT_TRUE(ok) << "cannot stage the virtual drive at " << iniPath_;
@@ -113,7 +116,13 @@ std::string VirtualDrive::LogPath() const {
 
 std::vector<VLogLine> VirtualDrive::Log() const {
     Bytes raw = ReadFileBytes(LogPath());
-    return ParseVDriveLog(std::string(raw.begin(), raw.end()));
+    std::istringstream text(std::string(raw.begin(), raw.end()));
+    std::vector<VLogLine> lines;
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(ParseLine(line));
+    }
+    return lines;
 }
 
 std::vector<VLogLine> VirtualDrive::Commands() const {
@@ -121,44 +130,6 @@ std::vector<VLogLine> VirtualDrive::Commands() const {
     for (const VLogLine& l : Log())
         if (l.command) out.push_back(l);
     return out;
-}
-
-std::vector<VLogLine> ParseVDriveLog(const std::string& text) {
-    std::vector<VLogLine> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        VLogLine l;
-        l.text = text.substr(at, end - at);
-        if (!l.text.empty() && l.text.back() == '\r') l.text.pop_back();
-        at = end + 1;
-        if (l.text.empty()) continue;
-        size_t status = l.text.find(kStatusMarker);
-        l.command = l.text.compare(0, sizeof kCommandPrefix - 1, kCommandPrefix) == 0 &&
-                    status != std::string::npos;
-        if (l.command) {
-            l.ha = std::atoi(Field(l.text, "ha").c_str());
-            l.target = std::atoi(Field(l.text, "target").c_str());
-            l.lun = std::atoi(Field(l.text, "lun").c_str());
-            l.flags = Hex(Field(l.text, "flags"));
-            l.bufLen = std::strtoul(Field(l.text, "buflen").c_str(), nullptr, 10);
-            size_t cdb = l.text.find(" cdb=") + 5;
-            for (size_t i = cdb; i + 1 < status; i += 3)
-                l.cdb.push_back(uint8_t(Hex(l.text.substr(i, 2))));
-            l.status = Hex(Field(l.text, "status"));
-            l.haStat = Hex(Field(l.text, "hastat"));
-            l.targStat = Hex(Field(l.text, "targstat"));
-            std::string sense = Field(l.text, "sense");
-            unsigned key = 0, asc = 0, ascq = 0;
-            std::sscanf(sense.c_str(), "%x/%x/%x", &key, &asc, &ascq);
-            l.senseKey = int(key);
-            l.asc = int(asc);
-            l.ascq = int(ascq);
-        }
-        lines.push_back(l);
-    }
-    return lines;
 }
 
 VDisc MakeDisc(const std::string& description, const std::string& name) {

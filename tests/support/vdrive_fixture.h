@@ -102,6 +102,4 @@ VDisc MakeDisc(const std::string& description, const std::string& name = "disc")
 // The bytes the image holds for frames [lba, lba + count).
 Bytes ExpectedFrames(const VDisc& disc, uint32_t lba, uint32_t count);
 
-std::vector<VLogLine> ParseVDriveLog(const std::string& text);
-
 } // namespace td_test

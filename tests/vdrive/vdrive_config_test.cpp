@@ -1,9 +1,6 @@
 // The virtual drive's configuration: changes to the INI take effect while the
 // program runs, and every command and every problem leaves a line in the log.
 #include "aspi_client.h"
-#include "support/vdrive_fixture.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -11,35 +8,11 @@ using namespace td_test;
 
 namespace {
 
-constexpr WORD kTocAlloc = 804;
-constexpr DWORD kFrame = 2352;
-
-class VirtualDriveConfig : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(aspi.Load()); }
-
-    ExecResult Run(const Bytes& cdb, DWORD bufLen = 0, BYTE target = 0, BYTE ha = 0) {
-        return Exec(aspi, Request(target, cdb, bufLen, ha));
-    }
-    std::string Outcome(const Bytes& cdb, DWORD bufLen = 0) {
-        ExecResult r = Run(cdb, bufLen);
-        return r.status == SS_COMP ? "ok" : r.Sense();
-    }
-    uint32_t LeadOut() {
-        ExecResult r = Run(CdbReadToc(false, 0xAA, kTocAlloc), kTocAlloc);
-        EXPECT_EQ(r.status, SS_COMP);
-        return uint32_t(r.data[8]) << 24 | uint32_t(r.data[9]) << 16 | uint32_t(r.data[10]) << 8 |
-               r.data[11];
-    }
-
-    AspiLib aspi;
-    VirtualDrive drive;
-};
+using VirtualDriveConfig = DriveTest;
 
 bool Logged(const std::vector<VLogLine>& lines, const std::string& text) {
-    for (const VLogLine& l : lines)
-        if (l.text.find(text) != std::string::npos) return true;
-    return false;
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const VLogLine& l) { return l.text.find(text) != std::string::npos; });
 }
 
 } // namespace
@@ -49,70 +22,60 @@ TEST_F(VirtualDriveConfig, ChangesToTheIniTakeEffectWhileRunning) {
     VDisc b = MakeDisc("80", "b");
     VDevice& dev = drive.AddCdRom(0, 0, a.cuePath);
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "6/28/00");
-    EXPECT_EQ(LeadOut(), 150u);
+    EXPECT_EQ(Outcome(kTestUnitReady), kUnitAttention);
+    EXPECT_EQ(Be32(&Run(CdbReadToc(false, kLeadOutTrack), kTocAlloc).data[kLeadOutAddressAt]),
+              150u);
 
     dev.trayOpen = true;
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "2/3A/00");
+    EXPECT_EQ(Outcome(kTestUnitReady), kNoMedium);
     dev.trayOpen = false;
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "6/28/00");
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "ok");
+    EXPECT_EQ(Outcome(kTestUnitReady), kUnitAttention);
+    EXPECT_EQ(Outcome(kTestUnitReady), kOk);
 
     dev.image = b.cuePath; // a new disc
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "6/28/00");
-    EXPECT_EQ(LeadOut(), 80u);
+    EXPECT_EQ(Outcome(kTestUnitReady), kUnitAttention);
+    EXPECT_EQ(Be32(&Run(CdbReadToc(false, kLeadOutTrack), kTocAlloc).data[kLeadOutAddressAt]), 80u);
 
     dev.readErrors = "5"; // a fault on the same disc: no new unit attention
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbReadCd(5, 1), kFrame), "3/11/00");
+    EXPECT_EQ(Outcome(CdbReadCd(5, 1), kFrame), kMediumError);
     dev.readErrors.clear();
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbReadCd(5, 1), kFrame), "ok");
-    drive.Apply(); // rewritten unchanged
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "ok");
+    EXPECT_EQ(Outcome(CdbReadCd(5, 1), kFrame), kOk);
 
     // The program ejects; the INI still says closed, and applies afresh when written.
-    EXPECT_EQ(Outcome(CdbStartStop(true, false)), "ok");
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "2/3A/00");
+    EXPECT_EQ(Outcome(kEject), kOk);
+    EXPECT_EQ(Outcome(kTestUnitReady), kNoMedium);
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "6/28/00");
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "ok");
+    EXPECT_EQ(Outcome(kTestUnitReady), kUnitAttention);
+    EXPECT_EQ(Outcome(kTestUnitReady), kOk);
 
     dev.image.clear();
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "2/3A/00");
+    EXPECT_EQ(Outcome(kTestUnitReady), kNoMedium);
     drive.devices.clear(); // the device goes away, its adapter stays
     drive.aspi.adapters = 1;
     drive.Apply();
-    EXPECT_EQ(Run(CdbTestUnitReady()).status, SS_NO_DEVICE);
+    EXPECT_EQ(Run(kTestUnitReady).status, SS_NO_DEVICE);
 }
 
 TEST_F(VirtualDriveConfig, RelativePathsAndProblemsInTheIni) {
     MakeDisc("50", "rel");
     drive.AddCdRom(0, 0, "rel.cue");
     drive.aspi.log = "logs\\..\\drive.log";
-    drive.extraIni = "[device]\r\n"
-                     "target = 16\r\n"
-                     "type = tape\r\n"
-                     "read-error = 5-2\r\n"
-                     "delay-ms = soon\r\n"
-                     "colour = blue\r\n"
-                     "[mystery]\r\n"
-                     "key = 1\r\n"
-                     "[aspi]\r\n"
-                     "send-result = later\r\n"
-                     "just words\r\n";
+    drive.extraIni = "[device]\r\ntarget = 16\r\ntype = tape\r\nread-error = 5-2\r\n"
+                     "delay-ms = soon\r\ncolour = blue\r\n[mystery]\r\nkey = 1\r\n"
+                     "[aspi]\r\nsend-result = later\r\njust words\r\n";
     CreateDirectoryA((ScratchDir() + "\\logs").c_str(), nullptr);
     drive.Apply();
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "6/28/00");
-    EXPECT_EQ(Outcome(CdbTestUnitReady()), "ok"); // the bad keys changed nothing
+    EXPECT_EQ(Outcome(kTestUnitReady), kUnitAttention);
+    EXPECT_EQ(Outcome(kTestUnitReady), kOk); // the bad keys changed nothing
     EXPECT_EQ(aspi.support(), 0x0101u);
 
     std::vector<VLogLine> log = drive.Log();
-    std::string ini = "ini " + drive.IniPath() + " line ";
     for (const char* says :
          {"target = 16: expected a number from 0 to 15",
           "type = tape: expected cdrom, cdrom-qualified or disk",
@@ -120,11 +83,12 @@ TEST_F(VirtualDriveConfig, RelativePathsAndProblemsInTheIni) {
           "delay-ms = soon: expected milliseconds", "unknown key 'colour' in [device]",
           "a second device at adapter 0 target 0 is ignored",
           "unknown section [mystery] is ignored",
-          "send-result = later: expected pending, comp, error or invalid", "expected key = value"})
+          "send-result = later: expected pending, comp, error or invalid"})
         EXPECT_TRUE(Logged(log, says)) << says;
     std::string text = drive.IniText();
     size_t line = 1 + std::count(text.begin(), text.begin() + text.find("just words"), '\n');
-    EXPECT_TRUE(Logged(log, ini + std::to_string(line) + ": expected key = value"));
+    std::string says = "ini " + drive.IniPath() + " line " + std::to_string(line) + ": ";
+    EXPECT_TRUE(Logged(log, says + "expected key = value")) << says;
 }
 
 TEST_F(VirtualDriveConfig, EveryCommandIsLoggedOnce) {
@@ -132,33 +96,26 @@ TEST_F(VirtualDriveConfig, EveryCommandIsLoggedOnce) {
     drive.AddCdRom(0, 2, disc.cuePath);
     drive.Apply();
     Run(CdbInquiry(36), 36, 2);
-    ExecRequest toc = Request(2, CdbReadToc(false, 0, kTocAlloc), kTocAlloc);
-    toc.flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
-    Exec(aspi, toc);
+    Exec(aspi, {2, CdbReadToc(false, 0), kTocAlloc, 0, 0, SRB_EVENT_NOTIFY | SRB_DIR_IN});
     Run(CdbReadCd(300, 26), 26 * kFrame, 2);
-    Run(CdbTestUnitReady(), 0, 5);
-    Run(CdbTestUnitReady(), 0, 0, 3);
+    Run(kTestUnitReady, 0, 5);
+    Exec(aspi, {0, kTestUnitReady, 0, 3});
     SRB_HAInquiry ha = {};
     aspi.send(&ha);
 
+    // Each line: ha, target, flags, length, CDB, status, target status, sense.
+    auto fields = [](const VLogLine& l) {
+        return std::make_tuple(l.ha, l.target, l.flags, l.bufLen, l.cdb, l.status, l.targStat,
+                               l.senseKey, l.asc);
+    };
     std::vector<VLogLine> lines = drive.Commands();
     ASSERT_EQ(lines.size(), 5u);
-    const VLogLine& inquiry = lines[0];
-    EXPECT_EQ(inquiry.target, 2);
-    EXPECT_EQ(inquiry.flags, 0x40);
-    EXPECT_EQ(inquiry.bufLen, 36u);
-    EXPECT_EQ(inquiry.cdb, CdbInquiry(36));
-    EXPECT_EQ(inquiry.status, SS_COMP);
-    const VLogLine& t = lines[1];
-    EXPECT_EQ(t.flags, 0x48);
-    EXPECT_EQ(t.cdb, CdbReadToc(false, 0, kTocAlloc));
-    EXPECT_EQ(t.status, SS_ERR);
-    EXPECT_EQ(t.targStat, STATUS_CHKCOND);
-    EXPECT_EQ(t.senseKey, 6);
-    EXPECT_EQ(t.asc, 0x28);
-    EXPECT_EQ(lines[2].cdb, CdbReadCd(300, 26));
-    EXPECT_EQ(lines[2].senseKey, 5);
-    EXPECT_EQ(lines[2].asc, 0x21);
+    EXPECT_EQ(fields(lines[0]),
+              std::make_tuple(0, 2, 0x40, 36ul, CdbInquiry(36), SS_COMP, 0, 0, 0));
+    EXPECT_EQ(fields(lines[1]), std::make_tuple(0, 2, 0x48, 804ul, CdbReadToc(false, 0), SS_ERR,
+                                                STATUS_CHKCOND, 6, 0x28));
+    EXPECT_EQ(fields(lines[2]), std::make_tuple(0, 2, 0x40, 26ul * kFrame, CdbReadCd(300, 26),
+                                                SS_ERR, STATUS_CHKCOND, 5, 0x21));
     EXPECT_EQ(lines[3].status, SS_NO_DEVICE);
     EXPECT_EQ(lines[4].ha, 3);
     EXPECT_EQ(lines[4].status, SS_INVALID_HA);

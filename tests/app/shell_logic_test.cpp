@@ -1,0 +1,105 @@
+// The shell's pure parts, alone, at the edges that the running deck does not
+// reach: track sequencing by play mode, the volume conversions, the status
+// display's text, where the file dialog starts, and the choice of wave device.
+#include "app/deck.h"
+#include "app/file_dialog.h"
+#include "app/play_modes.h"
+#include "app/status_display.h"
+#include "app/volume.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(PlayModes, EachModeGivesItsNextTrackOrNone) {
+    struct Case {
+        int mode, current, count, startAtCurrent, next;
+    } cases[] = {
+        {kModeSequential, 5, 12, 1, 5},  // after Stop: the current track again
+        {kModeSequential, 12, 12, 0, 0}, // the last track ended: nothing follows
+        {kModeRepeat, 12, 12, 1, 1},     // wraps; the flag is not consulted
+        {kModeRandom, 1, 1, 0, 0},       // nothing else to draw
+        {kModeRandom, 1, 2, 0, 2},       // one other track: always that one
+        {kPlayModeCount, 1, 12, 1, 0},   {-1, 1, 12, 1, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NextTrackForMode(c.mode, c.current, c.count, c.startAtCurrent), c.next)
+            << "mode " << c.mode << ", current " << c.current << ", flag " << c.startAtCurrent;
+    for (int current = 1; current <= 5; current++)
+        for (int draw = 0; draw < 200; draw++) {
+            int next = NextTrackForMode(kModeRandom, current, 5, draw & 1);
+            EXPECT_TRUE(next >= 1 && next <= 5 && next != current) << current << " -> " << next;
+        }
+}
+
+TEST(Volume, PositionsAndChannelVolumesConvertBothWaysWithinTheRange) {
+    for (int p = 1; p <= kLevelMax; p++) EXPECT_EQ(ChannelToPosition(PositionToChannel(p)), p) << p;
+    struct Case {
+        int position;
+        WORD channel;
+        int shown; // the position the channel volume gives back
+    } cases[] = {{-3, 0, 1}, {0, 0, 1}, {255, 0xFEFF, 255}, {256, 0xFEFF, 255}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(PositionToChannel(c.position), c.channel) << c.position;
+        EXPECT_EQ(ChannelToPosition(c.channel), c.shown) << c.position;
+    }
+    EXPECT_EQ(ChannelToPosition(0x8000), 129);
+    EXPECT_EQ(ChannelToPosition(0xFFFF), 255);
+    // Left is the low word and right the high one.
+    EXPECT_EQ(PositionsToVolume(255, 0), 0x0000FEFFu);
+    EXPECT_EQ(PositionsToVolume(0, 255), 0xFEFF0000u);
+    // A linked slider moves by as much as the dragged one, within 0-255.
+    EXPECT_EQ(LinkedPosition(100, 120, 100), 120);
+    EXPECT_EQ(LinkedPosition(10, 0, 50), 0);
+    EXPECT_EQ(LinkedPosition(250, 256, 240), 255);
+}
+
+TEST(StatusFormat, LengthsRoundDownTimesNeverGoNegativeAndOnlyPrintableCharactersDraw) {
+    char line[128];
+    FormatTrackLine(line, sizeof line, 12, (3 * 60 + 25) * 75, (4 * 60 + 10) * 75 + 74);
+    EXPECT_STREQ(line, "[12] 03:25  04:10");
+    EXPECT_EQ(ElapsedSeconds(24000 + 750, 24000), 10u);
+    EXPECT_EQ(ElapsedSeconds(100, 24000), 0u);
+    EXPECT_EQ(MapCell(' '), 0);
+    EXPECT_EQ(MapCell('~'), 94);
+    for (char c : {'\x1f', '\x7f', static_cast<char>(0xE9)}) EXPECT_EQ(MapCell(c), -1) << int(c);
+}
+
+TEST(FileDialogStart, TheLastPathGivesTheProposedNameAndTheFolder) {
+    struct Case {
+        const char* path;
+        const char* name;
+        const char* folder;
+    } cases[] = {
+        {"C:\\name.wav", "name.wav", "C:"},
+        {"D:\\music\\live\\song.wav", "song.wav", "D:\\music\\live"},
+        {"C:take.wav", "take.wav", "C"}, // the colon counts as the separator
+        {"plain.wav", "plain.wav", ""},
+        {"", "", ""},
+        {"C:\\folder\\", "", "C:\\folder"},
+    };
+    DialogStart s;
+    for (const Case& c : cases) {
+        SplitDialogPath(c.path, &s);
+        EXPECT_STREQ(s.fileName, c.name) << c.path;
+        EXPECT_STREQ(s.initialDir, c.folder) << c.path;
+    }
+    // Overlong paths are cut to the dialog's buffers.
+    SplitDialogPath(std::string(400, 'n').c_str(), &s);
+    EXPECT_EQ(strlen(s.fileName), size_t(kDialogPathChars - 1));
+    SplitDialogPath(("C:\\" + std::string(400, 'f') + "\\x.wav").c_str(), &s);
+    EXPECT_EQ(strlen(s.initialDir), size_t(kDialogPathChars - 1));
+    EXPECT_STREQ(s.fileName, "x.wav");
+}
+
+TEST(WaveDeviceChoice, AMatchFromIndexTwoOnSelectsTheDeviceAfterIt) {
+    constexpr UINT kDevices = 6;
+    EXPECT_EQ(ChooseWaveDevice(-1, kDevices), 0u);
+    EXPECT_EQ(ChooseWaveDevice(1, kDevices), 0u);
+    EXPECT_EQ(ChooseWaveDevice(2, kDevices), 3u);
+    EXPECT_EQ(ChooseWaveDevice(3, 4), 3u); // never a device that is not there
+}
+
+} // namespace

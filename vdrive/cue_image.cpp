@@ -1,5 +1,6 @@
 #include "vdrive/cue_image.h"
 
+#include "vdrive/paths.h"
 #include "vdrive/win_raii.h"
 
 #include <cstdio>
@@ -59,13 +60,7 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
     }
     char dir[MAX_PATH];
     lstrcpynA(dir, cuePath, MAX_PATH);
-    char* sep = std::strrchr(dir, '\\');
-    char* slash = std::strrchr(dir, '/');
-    if (slash > sep) sep = slash;
-    if (sep)
-        sep[1] = 0;
-    else
-        dir[0] = 0;
+    dir[FolderPrefixLength(dir)] = 0; // the folder with its separator, ready for a name
     uint64_t sizes[kMaxCueFiles];
     for (int f = 0; f < sheet->fileCount; f++) {
         char path[MAX_PATH];

@@ -1,9 +1,8 @@
 // Reading the virtual drive's INI file; the parsing is in drive_config.cpp.
 #include "vdrive/drive_config.h"
 
+#include "vdrive/paths.h"
 #include "vdrive/win_raii.h"
-
-#include <cstring>
 
 namespace vdrive {
 
@@ -26,13 +25,8 @@ bool LoadDriveConfig(const char* iniPath, DriveConfig* config, ConfigLog log, vo
         return false;
     char dir[MAX_PATH];
     lstrcpynA(dir, iniPath, MAX_PATH);
-    char* sep = std::strrchr(dir, '\\');
-    char* slash = std::strrchr(dir, '/');
-    if (slash > sep) sep = slash;
-    if (sep)
-        *sep = 0;
-    else
-        dir[0] = 0;
+    size_t folder = FolderPrefixLength(dir);
+    dir[folder ? folder - 1 : 0] = 0; // the folder without its separator
     ParseDriveConfig(text.As<char>(), size, dir, config, log, ctx);
     return true;
 }

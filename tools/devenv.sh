@@ -71,6 +71,7 @@ td_wine_env() {
 td_session_start() {
     td_wine_env
     export ALSA_CONFIG_PATH DISPLAY
+    mkdir -p "$TD_BUILD"
     ALSA_CONFIG_PATH=$TD_BUILD/asound.conf
     # Every program plays into raw files named by TD_CAPTURE (or capture.raw), so a
     # test can compare what was played byte for byte. The sink never overwrites:
@@ -86,45 +87,81 @@ pcm.!default {
     truncate false
 }
 ASOUND
-    local fifo=$TD_BUILD/.xvfb-display
-    rm -f "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    TD_XVFB_PID=$!
-    local i
-    for i in $(seq 100); do [ -s "$fifo" ] && break; sleep 0.05; done
-    DISPLAY=:$(head -n1 "$fifo")
-    td_wine_start
+    td_xvfb_start session && DISPLAY=$TD_XVFB_DISPLAY && td_wine_start
 }
 
 # The same on the display and the sound of the desktop that runs us.
 td_desktop_session_start() {
     td_wine_env
+    mkdir -p "$TD_BUILD"
     td_wine_start
+}
+
+TD_XVFB_PIDS=()
+# Starts an X server of our own on a free display: TD_XVFB_DISPLAY (:N).
+td_xvfb_start() { # name
+    local fifo=$TD_BUILD/.xvfb-$1 i
+    rm -f "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    TD_XVFB_PIDS+=($!)
+    for i in $(seq 100); do [ -s "$fifo" ] && break; sleep 0.05; done
+    [ -s "$fifo" ] || { td_log "Xvfb did not start"; return 1; }
+    TD_XVFB_DISPLAY=:$(head -n1 "$fifo")
+}
+
+# Runs one step of setting Wine up, its output going to the log; when it fails,
+# says which step and shows the end of the log.
+td_wine_step() { # what command...
+    local what=$1 rc=0
+    shift
+    echo "== $what: $*" >>"$TD_WINE_LOG"
+    "$@" </dev/null >>"$TD_WINE_LOG" 2>&1 || rc=$?
+    [ $rc -eq 0 ] && return 0
+    td_log "$what failed (status $rc); the end of ${TD_WINE_LOG#"$TD_ROOT"/}:"
+    tail -n 8 "$TD_WINE_LOG" >&2
+    return 1
+}
+
+# A new prefix: Wine's own start, then our settings once every process of that
+# start has ended (it goes on in the background after wineboot returns).
+td_prefix_make() {
+    local reg=("$TD_WINE" reg add)
+    td_wine_step "creating the Wine prefix" "$TD_WINE" wineboot -i &&
+        td_wine_step "waiting for Wine's first start to end" wineserver -w &&
+        td_wine_step "turning off the crash dialog" \
+            "${reg[@]}" 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f &&
+        td_wine_step "choosing ALSA for sound" "${reg[@]}" 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f &&
+        # Unmanaged windows: without a window manager Wine otherwise waits 2 s
+        # each time a window is shown or hidden.
+        td_wine_step "making windows unmanaged" "${reg[@]}" 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
+        td_wine_step "saving the settings" wineserver -w
 }
 
 # Prepares the prefix once and starts the session's wineserver (DISPLAY set).
 td_wine_start() {
     # Bump when the prefix settings change, so every build folder picks them up.
     local prefixVersion=2
+    TD_WINE_LOG=$WINEPREFIX.log
     if [ "$(cat "$WINEPREFIX/.td-ready" 2>/dev/null)" != "$prefixVersion" ]; then
-        td_log "preparing the Wine prefix"
-        "$TD_WINE" wineboot -i >/dev/null 2>&1 || true
-        local reg="$TD_WINE reg add"
-        $reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-        $reg 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
-        # Unmanaged windows: without a window manager Wine otherwise waits 2 s
-        # each time a window is shown or hidden.
-        $reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-        wineserver -w
+        td_log "preparing the Wine prefix ${WINEPREFIX#"$TD_ROOT"/}"
+        : >"$TD_WINE_LOG"
+        # Half a prefix is no use: a failed attempt is made again from scratch, once.
+        if ! td_prefix_make; then
+            td_log "making the Wine prefix again from scratch"
+            wineserver -k 2>/dev/null || true
+            wineserver -w 2>/dev/null || true
+            rm -rf "$WINEPREFIX"
+            td_prefix_make || return 1
+        fi
         echo "$prefixVersion" >"$WINEPREFIX/.td-ready"
     fi
     # A server left from an earlier session may hold a display that is gone.
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
-    wineserver -p </dev/null >/dev/null 2>&1
+    td_wine_step "starting the wineserver" wineserver -p || return 1
     # Start Wine's own background processes now, detached from our output: if a
     # test started them, they would inherit its pipes and ctest would wait for them.
-    "$TD_WINE" wineboot -u </dev/null >/dev/null 2>&1 || true
+    td_wine_step "starting Wine's background processes" "$TD_WINE" wineboot -u
 }
 
 # A small file system that fills up, for the tests of a full disk (root only).
@@ -137,8 +174,9 @@ td_small_fs_start() {
 }
 
 td_session_stop() {
+    local pid
     wineserver -k 2>/dev/null || true
     [ -n "${TD_SMALL_FS:-}" ] && umount "$TD_SMALL_FS" 2>/dev/null
-    [ -n "${TD_XVFB_PID:-}" ] && kill "$TD_XVFB_PID" 2>/dev/null
+    for pid in "${TD_XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }

@@ -5,8 +5,10 @@
 TD_ROOT=${TD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TD_BUILD=${TD_BUILD:-$TD_ROOT/build}
 TD_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    googletest wine wine64 xvfb xauth xdotool imagemagick x11-apps sox bchunk
+    googletest wine wine64 wine32:i386 xvfb xauth xdotool imagemagick x11-apps sox bchunk
     clang libclang-rt-14-dev)
+# The 32-bit Wine loader, which runs the i686 build (wine64 makes the prefix).
+TD_WINE32=/usr/lib/wine/wine
 
 td_log() { printf '== %s\n' "$*" >&2; }
 
@@ -20,6 +22,10 @@ td_install_deps() {
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages (${missing[*]}); run as root to install them" >&2
         return 1
+    fi
+    # wine32 comes from the i386 architecture.
+    if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
     fi
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -50,6 +56,21 @@ td_build_all() {
             -DTD_HOST_TOOLS_DIR="$TD_BUILD/host/bin"
         cmake --build "$TD_BUILD/${arch#*:}"
     done
+    # The i686 tests, built apart with the posix thread model that googletest
+    # needs, run the product as out/win32 holds it.
+    td_configure "$TD_BUILD/win32-tests" -DCMAKE_TOOLCHAIN_FILE="$TD_ROOT/cmake/mingw-i686-posix.cmake" \
+        -DTD_HOST_TOOLS_DIR="$TD_BUILD/host/bin" -DTD_BUILD_TESTS=ON -DTD_TESTED_DIR="$TD_ROOT/out/win32"
+    cmake --build "$TD_BUILD/win32-tests"
+}
+
+# The test builds of this run as one CTest tree: each build's tests are named
+# and labelled by it (x86_64/..., i686/...).
+td_ctest() { # ctest args...
+    local dirs=(win64) dir
+    [ -n "${TD_TARGETS:-}" ] || dirs+=(win32-tests)
+    : >"$TD_BUILD/CTestTestfile.cmake"
+    for dir in "${dirs[@]}"; do echo "subdirs(\"$dir\")" >>"$TD_BUILD/CTestTestfile.cmake"; done
+    ctest --test-dir "$TD_BUILD" "$@"
 }
 
 td_wine_binary() {
@@ -164,19 +185,82 @@ td_wine_start() {
     td_wine_step "starting Wine's background processes" "$TD_WINE" wineboot -u
 }
 
-# A small file system that fills up, for the tests of a full disk (root only).
-td_small_fs_start() {
-    export TD_SMALL_FS=
+TD_SMALL_FS_MOUNTS=()
+# A small file system that fills up, for the tests of a full disk (root only):
+# TD_SMALL_FS_DIR is its folder, or empty.
+td_small_fs_mount() { # folder
+    TD_SMALL_FS_DIR=
     [ "$(id -u)" -eq 0 ] || return 0
-    mkdir -p "$TD_BUILD/smallfs"
-    mountpoint -q "$TD_BUILD/smallfs" || mount -t tmpfs -o size=1m tdsmall "$TD_BUILD/smallfs"
-    mountpoint -q "$TD_BUILD/smallfs" && TD_SMALL_FS=$TD_BUILD/smallfs
+    mkdir -p "$1"
+    mountpoint -q "$1" || mount -t tmpfs -o size=1m tdsmall "$1" || return 0
+    TD_SMALL_FS_MOUNTS+=("$1")
+    TD_SMALL_FS_DIR=$1
+}
+
+td_small_fs_start() {
+    td_small_fs_mount "$TD_BUILD/smallfs"
+    export TD_SMALL_FS=$TD_SMALL_FS_DIR
+}
+
+# Whether this machine runs 32-bit programs at all (some kernels have no
+# 32-bit support, or have it turned off).
+td_runs_32bit() {
+    "$TD_WINE32" --version >/dev/null 2>&1
+}
+
+# Lanes: the i686 tests run in a session of their own (display, Wine prefix,
+# wineserver, small file system), beside the x86_64 tests in the session of
+# ./test, so that each build's decks have a screen and a pointer to themselves.
+# A lane's settings go to TD_LANES/NAME.env for tests/wine_run; a lane that
+# cannot start its programs has TD_LANES/NAME.skip instead, with the reason,
+# and CTest shows its tests as skipped.
+td_lanes_reset() {
+    export TD_LANES=$TD_BUILD/lanes
+    rm -rf "$TD_LANES"
+    mkdir -p "$TD_LANES"
+}
+
+TD_LANE_PREFIXES=()
+# The i686 lane: a WoW64 prefix of its own, made by wine64 once wine32 is there,
+# whose programs the 32-bit loader starts.
+td_i686_lane_start() {
+    local why=
+    # A prefix made before 32-bit Wine could run has an empty syswow64.
+    [ -f "$TD_BUILD/wineprefix-i686/drive_c/windows/syswow64/kernel32.dll" ] ||
+        rm -rf "$TD_BUILD/wineprefix-i686"
+    if ! td_runs_32bit; then
+        why="this machine cannot run 32-bit programs ($TD_WINE32 does not start)"
+    elif ! td_lane_start i686 "$TD_WINE32"; then
+        why="32-bit Wine cannot start a program here (see ${TD_WINE_LOG#"$TD_ROOT"/})"
+    fi
+    [ -z "$why" ] && return 0
+    echo "$why" >"$TD_LANES/i686.skip"
+    td_log "i686 tests skipped: $why"
+    [ -z "${TD_REQUIRE_I686:-}" ] || {
+        td_log "TD_REQUIRE_I686 is set: this machine runs 32-bit programs, so the i686 tests must run"
+        return 1
+    }
+}
+
+td_lane_start() { # name loader
+    local prefix=$TD_BUILD/wineprefix-$1
+    TD_WINE_LOG=$prefix.log
+    td_xvfb_start "$1" || return 1
+    TD_LANE_PREFIXES+=("$prefix")
+    (
+        export WINEPREFIX=$prefix DISPLAY=$TD_XVFB_DISPLAY
+        td_wine_start && td_wine_step "starting a program with $2" "$2" cmd /c exit 0
+    ) || return 1
+    td_small_fs_mount "$TD_BUILD/smallfs-$1"
+    printf 'export DISPLAY=%q WINEPREFIX=%q TD_WINE=%q TD_SMALL_FS=%q\n' \
+        "$TD_XVFB_DISPLAY" "$prefix" "$2" "$TD_SMALL_FS_DIR" >"$TD_LANES/$1.env"
 }
 
 td_session_stop() {
-    local pid
+    local prefix fs pid
+    for prefix in "${TD_LANE_PREFIXES[@]}"; do WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
-    [ -n "${TD_SMALL_FS:-}" ] && umount "$TD_SMALL_FS" 2>/dev/null
+    for fs in "${TD_SMALL_FS_MOUNTS[@]}"; do umount "$fs" 2>/dev/null || true; done
     for pid in "${TD_XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }

@@ -5,8 +5,10 @@
 TD_ROOT=${TD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TD_BUILD=${TD_BUILD:-$TD_ROOT/build}
 TD_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    googletest wine wine64 xvfb xauth xdotool imagemagick x11-apps sox bchunk
+    googletest wine wine64 wine32:i386 xvfb xauth xdotool imagemagick x11-apps sox bchunk
     clang libclang-rt-14-dev)
+# The 32-bit Wine loader, which runs the i686 build (wine64 makes the prefix).
+TD_WINE32=/usr/lib/wine/wine
 
 td_log() { printf '== %s\n' "$*" >&2; }
 
@@ -20,6 +22,10 @@ td_install_deps() {
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages (${missing[*]}); run as root to install them" >&2
         return 1
+    fi
+    # wine32 comes from the i386 architecture.
+    if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
     fi
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -50,6 +56,21 @@ td_build_all() {
             -DTD_HOST_TOOLS_DIR="$TD_BUILD/host/bin"
         cmake --build "$TD_BUILD/${arch#*:}"
     done
+    # The i686 tests, built apart with the posix thread model that googletest
+    # needs, run the product as out/win32 holds it.
+    td_configure "$TD_BUILD/win32-tests" -DCMAKE_TOOLCHAIN_FILE="$TD_ROOT/cmake/mingw-i686-posix.cmake" \
+        -DTD_HOST_TOOLS_DIR="$TD_BUILD/host/bin" -DTD_BUILD_TESTS=ON -DTD_TESTED_DIR="$TD_ROOT/out/win32"
+    cmake --build "$TD_BUILD/win32-tests"
+}
+
+# The test builds of this run as one CTest tree: each build's tests are named
+# and labelled by it (x86_64/..., i686/...).
+td_ctest() { # ctest args...
+    local dirs=(win64) dir
+    [ -n "${TD_TARGETS:-}" ] || dirs+=(win32-tests)
+    : >"$TD_BUILD/CTestTestfile.cmake"
+    for dir in "${dirs[@]}"; do echo "subdirs(\"$dir\")" >>"$TD_BUILD/CTestTestfile.cmake"; done
+    ctest --test-dir "$TD_BUILD" "$@"
 }
 
 td_wine_binary() {
@@ -71,6 +92,7 @@ td_wine_env() {
 td_session_start() {
     td_wine_env
     export ALSA_CONFIG_PATH DISPLAY
+    mkdir -p "$TD_BUILD"
     ALSA_CONFIG_PATH=$TD_BUILD/asound.conf
     # Every program plays into raw files named by TD_CAPTURE (or capture.raw), so a
     # test can compare what was played byte for byte. The sink never overwrites:
@@ -86,59 +108,159 @@ pcm.!default {
     truncate false
 }
 ASOUND
-    local fifo=$TD_BUILD/.xvfb-display
-    rm -f "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    TD_XVFB_PID=$!
-    local i
-    for i in $(seq 100); do [ -s "$fifo" ] && break; sleep 0.05; done
-    DISPLAY=:$(head -n1 "$fifo")
-    td_wine_start
+    td_xvfb_start session && DISPLAY=$TD_XVFB_DISPLAY && td_wine_start
 }
 
 # The same on the display and the sound of the desktop that runs us.
 td_desktop_session_start() {
     td_wine_env
+    mkdir -p "$TD_BUILD"
     td_wine_start
+}
+
+TD_XVFB_PIDS=()
+# Starts an X server of our own on a free display: TD_XVFB_DISPLAY (:N).
+td_xvfb_start() { # name
+    local fifo=$TD_BUILD/.xvfb-$1 i
+    rm -f "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    TD_XVFB_PIDS+=($!)
+    for i in $(seq 100); do [ -s "$fifo" ] && break; sleep 0.05; done
+    [ -s "$fifo" ] || { td_log "Xvfb did not start"; return 1; }
+    TD_XVFB_DISPLAY=:$(head -n1 "$fifo")
+}
+
+# Runs one step of setting Wine up, its output going to the log; when it fails,
+# says which step and shows the end of the log.
+td_wine_step() { # what command...
+    local what=$1 rc=0
+    shift
+    echo "== $what: $*" >>"$TD_WINE_LOG"
+    "$@" </dev/null >>"$TD_WINE_LOG" 2>&1 || rc=$?
+    [ $rc -eq 0 ] && return 0
+    td_log "$what failed (status $rc); the end of ${TD_WINE_LOG#"$TD_ROOT"/}:"
+    tail -n 8 "$TD_WINE_LOG" >&2
+    return 1
+}
+
+# A new prefix: Wine's own start, then our settings once every process of that
+# start has ended (it goes on in the background after wineboot returns).
+td_prefix_make() {
+    local reg=("$TD_WINE" reg add)
+    td_wine_step "creating the Wine prefix" "$TD_WINE" wineboot -i &&
+        td_wine_step "waiting for Wine's first start to end" wineserver -w &&
+        td_wine_step "turning off the crash dialog" \
+            "${reg[@]}" 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f &&
+        td_wine_step "choosing ALSA for sound" "${reg[@]}" 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f &&
+        # Unmanaged windows: without a window manager Wine otherwise waits 2 s
+        # each time a window is shown or hidden.
+        td_wine_step "making windows unmanaged" "${reg[@]}" 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
+        td_wine_step "saving the settings" wineserver -w
 }
 
 # Prepares the prefix once and starts the session's wineserver (DISPLAY set).
 td_wine_start() {
     # Bump when the prefix settings change, so every build folder picks them up.
     local prefixVersion=2
+    TD_WINE_LOG=$WINEPREFIX.log
     if [ "$(cat "$WINEPREFIX/.td-ready" 2>/dev/null)" != "$prefixVersion" ]; then
-        td_log "preparing the Wine prefix"
-        "$TD_WINE" wineboot -i >/dev/null 2>&1 || true
-        local reg="$TD_WINE reg add"
-        $reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-        $reg 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
-        # Unmanaged windows: without a window manager Wine otherwise waits 2 s
-        # each time a window is shown or hidden.
-        $reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-        wineserver -w
+        td_log "preparing the Wine prefix ${WINEPREFIX#"$TD_ROOT"/}"
+        : >"$TD_WINE_LOG"
+        # Half a prefix is no use: a failed attempt is made again from scratch, once.
+        if ! td_prefix_make; then
+            td_log "making the Wine prefix again from scratch"
+            wineserver -k 2>/dev/null || true
+            wineserver -w 2>/dev/null || true
+            rm -rf "$WINEPREFIX"
+            td_prefix_make || return 1
+        fi
         echo "$prefixVersion" >"$WINEPREFIX/.td-ready"
     fi
     # A server left from an earlier session may hold a display that is gone.
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
-    wineserver -p </dev/null >/dev/null 2>&1
+    td_wine_step "starting the wineserver" wineserver -p || return 1
     # Start Wine's own background processes now, detached from our output: if a
     # test started them, they would inherit its pipes and ctest would wait for them.
-    "$TD_WINE" wineboot -u </dev/null >/dev/null 2>&1 || true
+    td_wine_step "starting Wine's background processes" "$TD_WINE" wineboot -u
 }
 
-# A small file system that fills up, for the tests of a full disk (root only).
-td_small_fs_start() {
-    export TD_SMALL_FS=
+TD_SMALL_FS_MOUNTS=()
+# A small file system that fills up, for the tests of a full disk (root only):
+# TD_SMALL_FS_DIR is its folder, or empty.
+td_small_fs_mount() { # folder
+    TD_SMALL_FS_DIR=
     [ "$(id -u)" -eq 0 ] || return 0
-    mkdir -p "$TD_BUILD/smallfs"
-    mountpoint -q "$TD_BUILD/smallfs" || mount -t tmpfs -o size=1m tdsmall "$TD_BUILD/smallfs"
-    mountpoint -q "$TD_BUILD/smallfs" && TD_SMALL_FS=$TD_BUILD/smallfs
+    mkdir -p "$1"
+    mountpoint -q "$1" || mount -t tmpfs -o size=1m tdsmall "$1" || return 0
+    TD_SMALL_FS_MOUNTS+=("$1")
+    TD_SMALL_FS_DIR=$1
+}
+
+td_small_fs_start() {
+    td_small_fs_mount "$TD_BUILD/smallfs"
+    export TD_SMALL_FS=$TD_SMALL_FS_DIR
+}
+
+# Whether this machine runs 32-bit programs at all (some kernels have no
+# 32-bit support, or have it turned off).
+td_runs_32bit() {
+    "$TD_WINE32" --version >/dev/null 2>&1
+}
+
+# Lanes: the i686 tests run in a session of their own (display, Wine prefix,
+# wineserver, small file system), beside the x86_64 tests in the session of
+# ./test, so that each build's decks have a screen and a pointer to themselves.
+# A lane's settings go to TD_LANES/NAME.env for tests/wine_run; a lane that
+# cannot start its programs has TD_LANES/NAME.skip instead, with the reason,
+# and CTest shows its tests as skipped.
+td_lanes_reset() {
+    export TD_LANES=$TD_BUILD/lanes
+    rm -rf "$TD_LANES"
+    mkdir -p "$TD_LANES"
+}
+
+TD_LANE_PREFIXES=()
+# The i686 lane: a WoW64 prefix of its own, made by wine64 once wine32 is there,
+# whose programs the 32-bit loader starts.
+td_i686_lane_start() {
+    local why=
+    # A prefix made before 32-bit Wine could run has an empty syswow64.
+    [ -f "$TD_BUILD/wineprefix-i686/drive_c/windows/syswow64/kernel32.dll" ] ||
+        rm -rf "$TD_BUILD/wineprefix-i686"
+    if ! td_runs_32bit; then
+        why="this machine cannot run 32-bit programs ($TD_WINE32 does not start)"
+    elif ! td_lane_start i686 "$TD_WINE32"; then
+        why="32-bit Wine cannot start a program here (see ${TD_WINE_LOG#"$TD_ROOT"/})"
+    fi
+    [ -z "$why" ] && return 0
+    echo "$why" >"$TD_LANES/i686.skip"
+    td_log "i686 tests skipped: $why"
+    [ -z "${TD_REQUIRE_I686:-}" ] || {
+        td_log "TD_REQUIRE_I686 is set: this machine runs 32-bit programs, so the i686 tests must run"
+        return 1
+    }
+}
+
+td_lane_start() { # name loader
+    local prefix=$TD_BUILD/wineprefix-$1
+    TD_WINE_LOG=$prefix.log
+    td_xvfb_start "$1" || return 1
+    TD_LANE_PREFIXES+=("$prefix")
+    (
+        export WINEPREFIX=$prefix DISPLAY=$TD_XVFB_DISPLAY
+        td_wine_start && td_wine_step "starting a program with $2" "$2" cmd /c exit 0
+    ) || return 1
+    td_small_fs_mount "$TD_BUILD/smallfs-$1"
+    printf 'export DISPLAY=%q WINEPREFIX=%q TD_WINE=%q TD_SMALL_FS=%q\n' \
+        "$TD_XVFB_DISPLAY" "$prefix" "$2" "$TD_SMALL_FS_DIR" >"$TD_LANES/$1.env"
 }
 
 td_session_stop() {
+    local prefix fs pid
+    for prefix in "${TD_LANE_PREFIXES[@]}"; do WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
-    [ -n "${TD_SMALL_FS:-}" ] && umount "$TD_SMALL_FS" 2>/dev/null
-    [ -n "${TD_XVFB_PID:-}" ] && kill "$TD_XVFB_PID" 2>/dev/null
+    for fs in "${TD_SMALL_FS_MOUNTS[@]}"; do umount "$fs" 2>/dev/null || true; done
+    for pid in "${TD_XVFB_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }

@@ -163,7 +163,11 @@ struct GdiHandleEntry {
     UINT64 userPointer;
 };
 static_assert(sizeof(GdiHandleEntry) == 24, "Wine's GDI_HANDLE_ENTRY");
-constexpr size_t kPebGdiTableOffset = 0xF8; // x86_64
+#ifdef _WIN64
+constexpr size_t kPebGdiTableOffset = 0xF8;
+#else
+constexpr size_t kPebGdiTableOffset = 0x94;
+#endif
 
 int GdiObjectCount(HANDLE process) {
     PROCESS_BASIC_INFORMATION basic = {};
@@ -197,23 +201,34 @@ SIZE_T PrivateCommit(HANDLE process) {
     return total;
 }
 
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+// Enumeration callbacks are __stdcall on i686, which no lambda converts to.
+BOOL CALLBACK AddWindowOfProcess(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == s->pid) s->found.push_back(hwnd);
+    return TRUE;
+}
+
+// The edit inside the file dialog's name combo box (cmb13).
+BOOL CALLBACK FindNameEdit(HWND child, LPARAM found) {
+    if (ClassOf(child) != "Edit" || GetDlgCtrlID(GetParent(child)) != cmb13) return TRUE;
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
 // The windows of a process: its top-level ones, or all, with their descendants.
 std::vector<HWND> WindowsOf(DWORD processId, bool all = false) {
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> found;
-    } search = {processId, {}};
-    WNDENUMPROC add = [](HWND hwnd, LPARAM param) {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(hwnd, &pid);
-        if (pid == s->pid) s->found.push_back(hwnd);
-        return TRUE;
-    };
+    WindowSearch search = {processId, {}};
     if (all)
-        EnumChildWindows(GetDesktopWindow(), add, reinterpret_cast<LPARAM>(&search));
+        EnumChildWindows(GetDesktopWindow(), AddWindowOfProcess, reinterpret_cast<LPARAM>(&search));
     else
-        EnumWindows(add, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(AddWindowOfProcess, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -230,7 +245,7 @@ ProcessCounters ReadCounters(HANDLE process, DWORD processId) {
 std::string Describe(const ProcessCounters& c) {
     char text[160];
     std::snprintf(text, sizeof text, "GDI objects %d, windows %d, private %zu KiB", c.gdiObjects,
-                  c.windows, c.privateBytes / 1024);
+                  c.windows, size_t(c.privateBytes / 1024));
     return text;
 }
 
@@ -433,15 +448,7 @@ bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) 
     if (!path.empty()) {
         // The name box: the edit inside the name combo box (cmb13), or edt1.
         HWND edit = GetDlgItem(dialog, edt1);
-        EnumChildWindows(
-            dialog,
-            [](HWND child, LPARAM found) {
-                if (ClassOf(child) != "Edit" || GetDlgCtrlID(GetParent(child)) != cmb13)
-                    return TRUE;
-                *reinterpret_cast<HWND*>(found) = child;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&edit));
+        EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
         if (!edit) return false;
         SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
         button = IDOK;

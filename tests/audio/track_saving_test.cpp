@@ -37,6 +37,24 @@ Bytes CdWav(const Bytes& data) {
 
 const PCMWAVEFORMAT kCdFormat = {{WAVE_FORMAT_PCM, 2, 44100, 176400, 4}, 16};
 
+// Callbacks are __stdcall on i686, which no lambda converts to.
+CdPlayer* g_ejectingPlayer;
+bool g_ejected;
+void CALLBACK EjectOnce(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    g_ejected = g_ejectingPlayer->Eject();
+}
+
+HHOOK g_cancelHook;
+LRESULT CALLBACK CancelOnActivate(int code, WPARAM wParam, LPARAM lParam) {
+    HWND cancel = GetDlgItem(reinterpret_cast<HWND>(wParam), IDCANCEL);
+    if (code == HCBT_ACTIVATE && cancel) {
+        PostMessageA(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageA(cancel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    }
+    return CallNextHookEx(g_cancelHook, code, wParam, lParam);
+}
+
 // The frame counts of the READ CDs the drive saw.
 std::vector<int> Reads(const VirtualDrive& drive) {
     std::vector<int> counts;
@@ -146,16 +164,11 @@ TEST_F(TrackSaving, TheTrayStaysLockedWhileSaving) {
     drive.devices[0].delayMs = 50;
     ASSERT_TRUE(drive.Apply());
     // Every block lets one message through: an eject queued now runs mid-copy.
-    static CdPlayer* s_player;
-    static bool s_ejected;
-    s_player = &player;
-    s_ejected = true;
-    SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        s_ejected = s_player->Eject();
-    });
+    g_ejectingPlayer = &player;
+    g_ejected = true;
+    SetTimer(nullptr, 0, 1, EjectOnce);
     EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str()), 180u * kFrameBytes);
-    EXPECT_FALSE(s_ejected);
+    EXPECT_FALSE(g_ejected);
     EXPECT_EQ(player.GetState(), MCI_MODE_STOP); // still closed; the tray was unlocked after
     EXPECT_TRUE(player.Eject());
 }
@@ -171,20 +184,9 @@ TEST_F(TrackSaving, AReadErrorEndsTheSaveWithOnlyGoodFramesInTheFile) {
 TEST_F(TrackSaving, CancelStopsAtTheStepThatDispatchesTheRelease) {
     VDisc disc = Open("600 100");
     // Click Cancel as the dialog comes up: press and release wait in the queue.
-    static HHOOK s_hook;
-    s_hook = SetWindowsHookExA(
-        WH_CBT,
-        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
-            HWND cancel = GetDlgItem(reinterpret_cast<HWND>(wParam), IDCANCEL);
-            if (code == HCBT_ACTIVATE && cancel) {
-                PostMessageA(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-                PostMessageA(cancel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-            }
-            return CallNextHookEx(s_hook, code, wParam, lParam);
-        },
-        nullptr, GetCurrentThreadId());
+    g_cancelHook = SetWindowsHookExA(WH_CBT, CancelOnActivate, nullptr, GetCurrentThreadId());
     DWORD saved = SaveTrack(player, owner, 1, path.c_str());
-    UnhookWindowsHookEx(s_hook);
+    UnhookWindowsHookEx(g_cancelHook);
     EXPECT_EQ(saved, 2 * kTransferBytes);
     EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 0, 2 * kTransferFrames)));
 }

@@ -86,7 +86,6 @@ void Gauge_Paint(GaugeRecord* rec, HDC dc, const RECT& updated) {
     }
 }
 
-
 void Gauge_Repaint(GaugeRecord* rec) {
     InvalidateRect(rec->hwnd, nullptr, FALSE);
     UpdateWindow(rec->hwnd);
@@ -102,8 +101,7 @@ void Gauge_OnSetPos(GaugeRecord* rec, UINT32 position) {
     InnerRect(rec->hwnd, &width, &height);
     if (rec->painted && GaugeDrawsSame(width, rec->range, rec->paintedPosition, position)) return;
     DWORD since = GetTickCount() - rec->paintedAt;
-    if (!rec->painted || since >= kGaugeFrameMs ||
-        position >= GaugeEffectiveRange(rec->range)) {
+    if (!rec->painted || since >= kGaugeFrameMs || position >= GaugeEffectiveRange(rec->range)) {
         KillTimer(rec->hwnd, kFrameTimer);
         Gauge_Repaint(rec);
         return;

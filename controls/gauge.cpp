@@ -91,6 +91,13 @@ void Gauge_Repaint(GaugeRecord* rec) {
     UpdateWindow(rec->hwnd);
 }
 
+// Paints what waited for its frame, or a change that need not wait.
+void Gauge_ShowNow(GaugeRecord* rec) {
+    if (rec->frameWaiting) KillTimer(rec->hwnd, kFrameTimer);
+    rec->frameWaiting = 0;
+    Gauge_Repaint(rec);
+}
+
 // A copy steps the gauge once a block, hundreds of times a second, most steps
 // within one pixel and one percent: a step paints only when the picture
 // changes, and only once a frame. A change within a frame of the last paint
@@ -102,16 +109,11 @@ void Gauge_OnSetPos(GaugeRecord* rec, UINT32 position) {
     if (rec->painted && GaugeDrawsSame(width, rec->range, rec->paintedPosition, position)) return;
     DWORD since = GetTickCount() - rec->paintedAt;
     if (!rec->painted || since >= kGaugeFrameMs || position >= GaugeEffectiveRange(rec->range)) {
-        KillTimer(rec->hwnd, kFrameTimer);
-        Gauge_Repaint(rec);
+        Gauge_ShowNow(rec);
         return;
     }
-    SetTimer(rec->hwnd, kFrameTimer, kGaugeFrameMs - since, nullptr);
-}
-
-void Gauge_OnFrameTimer(GaugeRecord* rec) {
-    KillTimer(rec->hwnd, kFrameTimer);
-    Gauge_Repaint(rec);
+    if (!rec->frameWaiting) SetTimer(rec->hwnd, kFrameTimer, kGaugeFrameMs - since, nullptr);
+    rec->frameWaiting = 1;
 }
 
 LRESULT CALLBACK GaugeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -134,7 +136,7 @@ LRESULT CALLBACK GaugeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             Gauge_Repaint(rec);
             return 0;
         case WM_TIMER:
-            if (rec) Gauge_OnFrameTimer(rec);
+            if (rec) Gauge_ShowNow(rec);
             return 0;
         case GAUGE_GETRANGE: return rec ? rec->range : 0;
         case GAUGE_SETPOS:

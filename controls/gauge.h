@@ -24,7 +24,8 @@ struct GaugeRecord {
     // What the screen shows: a position that draws the same needs no repaint.
     int painted; // the screen shows paintedPosition in the current range and colours
     UINT32 paintedPosition;
-    DWORD paintedAt; // tick count
+    DWORD paintedAt;  // tick count
+    int frameWaiting; // the frame timer runs for a change not painted yet
 };
 
 // The shortest time between two repaints for new positions: a copy steps the

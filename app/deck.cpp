@@ -125,7 +125,7 @@ void Deck_OnLButtonDown(DeckRecord* rec) {
 }
 
 void Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
-    // Ctrl and Alt combinations are not the deck's.
+    // Ctrl combinations are not the deck's (Alt ones come as system keys).
     if (GetKeyState(VK_CONTROL) < 0) return;
     bool shift = GetKeyState(VK_SHIFT) < 0;
     bool repeated = (flags & kKeyWasDown) != 0;
@@ -134,17 +134,14 @@ void Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
 
 // Every control gets its tooltip the first time the pointer moves over the deck.
 void Deck_OnSetCursor(DeckRecord* rec, HWND under, UINT mouseMessage) {
-    if (rec->tipsTried || mouseMessage != WM_MOUSEMOVE) return;
-    rec->tipsTried = 1;
-    rec->tips = CreateTooltips(rec->hwnd);
+    if (rec->tipsMade || mouseMessage != WM_MOUSEMOVE) return;
+    rec->tipsMade = 1;
+    HWND tips = CreateTooltips(rec->hwnd); // goes with the deck, its owner
     for (int i = 0; i <= kLinkToggleId; i++)
-        AddTooltip(rec->tips, rec->hwnd, rec->buttons[i], kButtonLabels[i].name,
-                   kButtonLabels[i].key);
-    AddTooltip(rec->tips, rec->hwnd, rec->leftSliderWnd, kLeftSliderLabel.name,
-               kLeftSliderLabel.key);
-    AddTooltip(rec->tips, rec->hwnd, rec->rightSliderWnd, kRightSliderLabel.name,
-               kRightSliderLabel.key);
-    RelayPointer(rec->tips, under);
+        AddTooltip(tips, rec->hwnd, rec->buttons[i], kButtonLabels[i].name, kButtonLabels[i].key);
+    AddTooltip(tips, rec->hwnd, rec->leftSliderWnd, kLeftSliderLabel.name, kLeftSliderLabel.key);
+    AddTooltip(tips, rec->hwnd, rec->rightSliderWnd, kRightSliderLabel.name, kRightSliderLabel.key);
+    RelayPointer(tips, under);
 }
 
 // The keyboard stays with the deck after a click, whichever button took it.

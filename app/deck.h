@@ -104,8 +104,9 @@ struct DeckRecord {
     int trackCount;
     DWORD lastVolume;
     char lastPath[kLastPathSize];
-    HWND tips;     // the controls' tooltips, made when the pointer first comes over the deck
-    int tipsTried; // once, whether or not the common controls could be had
+    // The controls' tooltips are made when the pointer first comes over the
+    // deck, once, whether or not the common controls can be had.
+    int tipsMade;
 };
 
 ATOM RegisterDeckClass(HINSTANCE instance);

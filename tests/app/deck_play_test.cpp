@@ -206,9 +206,6 @@ class MediaKeyTest : public DeckTest, public ::testing::WithParamInterface<bool>
                   0);
         ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == other_; }, 5000));
     }
-    void TearDown() override {
-        if (other_) DestroyWindow(other_);
-    }
     HWND other_ = nullptr;
 };
 

@@ -29,15 +29,14 @@ std::map<int, std::string> ControlNames(HWND deck) {
 }
 
 // A string of the program file's version resource.
-std::string VersionString(const std::string& path, const char* name) {
-    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), nullptr));
-    void* value = nullptr;
+std::string VersionString(const std::string& path, const std::string& name) {
+    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), nullptr) + 1);
+    char* value = nullptr;
     UINT chars = 0;
-    std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
-    if (info.empty() || !GetFileVersionInfoA(path.c_str(), 0, DWORD(info.size()), info.data()) ||
-        !VerQueryValueA(info.data(), query.c_str(), &value, &chars))
-        return "(none)";
-    return static_cast<const char*>(value);
+    GetFileVersionInfoA(path.c_str(), 0, DWORD(info.size()), info.data());
+    VerQueryValueA(info.data(), ("\\StringFileInfo\\040904B0\\" + name).c_str(),
+                   reinterpret_cast<void**>(&value), &chars);
+    return value ? value : "(none)";
 }
 
 TEST_F(DeckWindowTest, StartsAtItsPlaceWithTheDiscStoppedOnTrackOne) {
@@ -71,33 +70,24 @@ TEST_F(DeckWindowTest, StartsAtItsPlaceWithTheDiscStoppedOnTrackOne) {
 TEST_F(DeckWindowTest, EveryControlIsNamedAndATooltipGivesTheNameAndTheKey) {
     InsertDisc("150 150");
     StartDeck();
-    EXPECT_EQ(ControlNames(deck_.Deck()), (std::map<int, std::string>{{0, "Play a wave file"},
-                                                                      {1, "Play"},
-                                                                      {2, "Pause"},
-                                                                      {3, "Stop"},
-                                                                      {4, "Previous track"},
-                                                                      {5, "30 seconds back"},
-                                                                      {6, "30 seconds forward"},
-                                                                      {7, "Next track"},
-                                                                      {8, "Eject"},
-                                                                      {9, "Play mode"},
-                                                                      {10, "Save track"},
-                                                                      {11, "Minimise"},
-                                                                      {12, "Power"},
-                                                                      {13, "Link volumes"},
-                                                                      {100, "Left volume"},
-                                                                      {101, "Right volume"}}));
+    std::map<int, std::string> names = {{100, "Left volume"}, {101, "Right volume"}};
+    int id = 0; // the buttons by id, then the link toggle
+    for (const char* name : {"Play a wave file", "Play", "Pause", "Stop", "Previous track",
+                             "30 seconds back", "30 seconds forward", "Next track", "Eject",
+                             "Play mode", "Save track", "Minimise", "Power", "Link volumes"})
+        names[id++] = name;
+    EXPECT_EQ(ControlNames(deck_.Deck()), names);
     // The owner-drawn faces never paint their names.
     EXPECT_EQ(deck_.Faces(), kStoppedFaces);
     // Over an enabled button and over a disabled one (Pause, while stopped).
-    for (int id : {kCmdPlay, kCmdPause}) {
-        ASSERT_TRUE(deck_.Hover(id));
+    for (int button : {kCmdPlay, kCmdPause}) {
+        ASSERT_TRUE(deck_.Hover(button));
         HWND tip = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (tip = deck_.Tooltip()) != nullptr; }, 5000)) << id;
+        ASSERT_TRUE(WaitUntil([&] { return (tip = deck_.Tooltip()) != nullptr; }, 5000)) << button;
         char text[64] = {};
         SendMessageTimeoutA(tip, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
                             SMTO_NORMAL, 2000, nullptr);
-        EXPECT_STREQ(text, id == kCmdPlay ? "Play (Space)" : "Pause (Space)");
+        EXPECT_STREQ(text, button == kCmdPlay ? "Play (Space)" : "Pause (Space)");
         RECT r;
         GetWindowRect(tip, &r);
         EXPECT_GE(r.top, kDeckScreenY + 53) << "the tip is not by the button";

@@ -124,7 +124,6 @@ struct Define {
 
 struct BitmapSource {
     Line where;
-    bool icon = false; // one image of the icon: what is left undrawn is transparent
     std::string name;
     int width = 0, height = 0, cellWidth = 0, cellHeight = 0;
     std::string palette;
@@ -330,7 +329,6 @@ void ParseIcon(Skin& skin, const Line& at, const std::vector<std::string>& w,
                const std::vector<Line>& body) {
     BitmapSource b;
     b.where = at;
-    b.icon = true;
     b.body = body;
     if (w.size() != 5 || w[3] != "palette") Fail(at, "expected: icon NAME SxS palette NAME");
     b.name = w[1];

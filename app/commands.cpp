@@ -2,6 +2,7 @@
 
 #include "app/deck.h"
 #include "app/file_dialog.h"
+#include "app/keys.h"
 #include "app/play_modes.h"
 #include "app/status_display.h"
 #include "app/volume.h"
@@ -169,4 +170,17 @@ void Deck_OnCommand(DeckRecord* rec, int id, int code) {
         case kCmdMinimise: ShowWindow(rec->hwnd, SW_MINIMIZE); break;
         case kCmdExit: DestroyWindow(rec->hwnd); break; // frees rec
     }
+}
+
+void Deck_OnKeyAction(DeckRecord* rec, int action) {
+    switch (action) {
+        case kKeyNone: return;
+        case kKeyVolumeUp: Volume_OnKey(rec, kVolumeKeyStep); return;
+        case kKeyVolumeDown: Volume_OnKey(rec, -kVolumeKeyStep); return;
+        // Play while Play can act (stopped); otherwise Pause, which also resumes.
+        case kKeyPlayOrPause:
+            action = IsWindowEnabled(rec->buttons[kCmdPlay]) ? kCmdPlay : kCmdPause;
+            break;
+    }
+    if (IsWindowEnabled(rec->buttons[action])) Deck_OnCommand(rec, action, BN_CLICKED);
 }

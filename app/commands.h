@@ -7,6 +7,9 @@ struct DeckRecord;
 
 // A button's WM_COMMAND. Only a plain click (code 0) acts.
 void Deck_OnCommand(DeckRecord* rec, int id, int code);
+// A key, media key or hot key (an action of app/keys.h): what a click on its
+// button does, nothing while that button is disabled.
+void Deck_OnKeyAction(DeckRecord* rec, int action);
 // The interface tick: volume poll, button update, auto-advance.
 void Deck_OnTick(DeckRecord* rec);
 // The streamer's end message: a stream has played out.

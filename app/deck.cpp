@@ -1,7 +1,9 @@
 #include "app/deck.h"
 
 #include "app/commands.h"
+#include "app/keys.h"
 #include "app/status_display.h"
+#include "app/tooltips.h"
 #include "app/volume.h"
 #include "audio/cd_audio_ioproc.h"
 #include "audio/wave_streamer.h"
@@ -32,6 +34,7 @@ constexpr int kStreamerBufferCount = 4; // kept by the streamer, which always ri
 // loop, told that the press was on a caption: with any other hit code Wine's
 // loop follows the mouse without moving the window.
 constexpr WPARAM kDragCommand = SC_MOVE | HTCAPTION;
+constexpr LPARAM kKeyWasDown = 1 << 30; // WM_KEYDOWN's flag for an auto-repeat
 
 static_assert(kTransferBytes <= 0xFFFF, "the streamer's block size is 16 bits");
 #if defined(__i386__)
@@ -41,8 +44,9 @@ static_assert(sizeof(DeckButton) == 40, "button rows: x, y, width, height, id an
 void CreateButtons(DeckRecord* rec, HINSTANCE instance) {
     for (int i = 0; i < kButtonCount; i++) {
         const DeckButton& b = kDeckButtons[i];
+        // Owner-drawn: the name is never painted, but screen readers read it.
         rec->buttons[i] =
-            CreateWindowExA(0, kButtonClass, nullptr, kButtonStyle, b.x - kDeckBorder,
+            CreateWindowExA(0, kButtonClass, kButtonLabels[i].name, kButtonStyle, b.x - kDeckBorder,
                             b.y - kDeckBorder, b.width, b.height, rec->hwnd,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.id)), instance, nullptr);
     }
@@ -78,6 +82,9 @@ LRESULT Deck_OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
     CreateButtons(rec, rec->instance);
     rec->buttons[kLinkToggleId] =
         CreateCheckBoxControl(hwnd, kLinkToggleId, kLinkToggleX, kLinkToggleY);
+    SetWindowTextA(rec->buttons[kLinkToggleId], kButtonLabels[kLinkToggleId].name);
+    // Where another program holds a media key, the deck answers it only while it has the focus.
+    for (UINT key : kMediaKeys) RegisterHotKey(hwnd, static_cast<int>(key), 0, key);
     ChooseOutputDevice(rec);
     SetTimer(hwnd, kTickTimer, kTickMs, nullptr);
     InstallCdAudioIOProc();
@@ -86,6 +93,7 @@ LRESULT Deck_OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
 }
 
 void Deck_OnDestroy(DeckRecord* rec) {
+    for (UINT key : kMediaKeys) UnregisterHotKey(rec->hwnd, static_cast<int>(key));
     RemoveCdAudioIOProc();
     KillTimer(rec->hwnd, kTickTimer);
     // Stops whatever plays and closes the disc.
@@ -116,6 +124,31 @@ void Deck_OnLButtonDown(DeckRecord* rec) {
     SendMessageA(rec->hwnd, WM_SYSCOMMAND, kDragCommand, 0);
 }
 
+void Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
+    // Ctrl combinations are not the deck's (Alt ones come as system keys).
+    if (GetKeyState(VK_CONTROL) < 0) return;
+    bool shift = GetKeyState(VK_SHIFT) < 0;
+    bool repeated = (flags & kKeyWasDown) != 0;
+    Deck_OnKeyAction(rec, KeyAction(key, shift, repeated));
+}
+
+// Every control gets its tooltip the first time the pointer moves over the deck.
+void Deck_OnSetCursor(DeckRecord* rec, HWND under, UINT mouseMessage) {
+    if (rec->tipsMade || mouseMessage != WM_MOUSEMOVE) return;
+    rec->tipsMade = 1;
+    HWND tips = CreateTooltips(rec->hwnd); // goes with the deck, its owner
+    for (int i = 0; i <= kLinkToggleId; i++)
+        AddTooltip(tips, rec->hwnd, rec->buttons[i], kButtonLabels[i].name, kButtonLabels[i].key);
+    AddTooltip(tips, rec->hwnd, rec->leftSliderWnd, kLeftSliderLabel.name, kLeftSliderLabel.key);
+    AddTooltip(tips, rec->hwnd, rec->rightSliderWnd, kRightSliderLabel.name, kRightSliderLabel.key);
+    RelayPointer(tips, under);
+}
+
+// The keyboard stays with the deck after a click, whichever button took it.
+void KeepFocus(HWND deck) {
+    if (IsWindow(deck) && IsChild(deck, GetFocus())) SetFocus(deck);
+}
+
 LRESULT CALLBACK DeckProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_CREATE) return Deck_OnCreate(hwnd, reinterpret_cast<CREATESTRUCTA*>(lParam));
     auto* rec = reinterpret_cast<DeckRecord*>(GetWindowLongPtrA(hwnd, kRecordSlot));
@@ -125,7 +158,23 @@ LRESULT CALLBACK DeckProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT: Deck_OnPaint(rec); return 0;
         case WM_DRAWITEM: Deck_OnDrawItem(reinterpret_cast<DRAWITEMSTRUCT*>(lParam)); return 0;
         case WM_LBUTTONDOWN: Deck_OnLButtonDown(rec); return 0;
-        case WM_COMMAND: Deck_OnCommand(rec, LOWORD(wParam), HIWORD(wParam)); return 0;
+        case WM_COMMAND:
+            Deck_OnCommand(rec, LOWORD(wParam), HIWORD(wParam)); // may end the deck
+            KeepFocus(hwnd);
+            return 0;
+        case WM_KEYDOWN: Deck_OnKeyDown(rec, static_cast<UINT>(wParam), lParam); return 0;
+        case WM_HOTKEY:
+            Deck_OnKeyAction(rec, KeyAction(static_cast<UINT>(wParam), false, false));
+            return 0;
+        case WM_APPCOMMAND: {
+            int action = AppCommandAction(GET_APPCOMMAND_LPARAM(lParam));
+            if (action == kKeyNone) break; // the volume keys stay the system's
+            Deck_OnKeyAction(rec, action);
+            return TRUE;
+        }
+        case WM_SETCURSOR:
+            Deck_OnSetCursor(rec, reinterpret_cast<HWND>(wParam), HIWORD(lParam));
+            break;
         case WM_TIMER: Deck_OnTick(rec); return 0;
         case kWaveEndMessage: Deck_OnPlaybackEnd(rec); return 0;
         case SCROLL_NOTIFY_TRACK:
@@ -151,6 +200,23 @@ const DeckButton kDeckButtons[kButtonCount] = {
     {274, 53, kButtonSize, kButtonSize, kCmdSaveTrack, "IDWAV_REC"},
     {274, 28, kButtonSize, kButtonSize, kCmdMinimise, "IDB_ICON"},
     {274, 7, kButtonSize, kButtonSize, kCmdExit, "IDB_POWER"},
+};
+
+const ControlLabel kButtonLabels[kButtonCount + 1] = {
+    {"Play a wave file", "O"},
+    {"Play", "Space"},
+    {"Pause", "Space"},
+    {"Stop", "S"},
+    {"Previous track", "Left"},
+    {"30 seconds back", "Shift+Left"},
+    {"30 seconds forward", "Shift+Right"},
+    {"Next track", "Right"},
+    {"Eject", "E"},
+    {"Play mode", "M"},
+    {"Save track", "R"},
+    {"Minimise", "Esc"},
+    {"Power", nullptr},
+    {"Link volumes", nullptr},
 };
 
 UINT ChooseWaveDevice(int match, UINT deviceCount) {

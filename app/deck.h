@@ -58,6 +58,17 @@ struct DeckButton {
 };
 extern const DeckButton kDeckButtons[kButtonCount];
 
+// What each control is called (its window text, which screen readers read)
+// and the key that stands for it, shown in its tooltip; null for none.
+struct ControlLabel {
+    const char* name;
+    const char* key;
+};
+// The bitmap buttons by id, then the link toggle.
+extern const ControlLabel kButtonLabels[kButtonCount + 1];
+constexpr ControlLabel kLeftSliderLabel = {"Left volume", "Up, Down"};
+constexpr ControlLabel kRightSliderLabel = {"Right volume", "Up, Down"};
+
 // What the user last asked for.
 enum RequestedState : WORD {
     kWantWaveFile = 0,
@@ -93,6 +104,9 @@ struct DeckRecord {
     int trackCount;
     DWORD lastVolume;
     char lastPath[kLastPathSize];
+    // The controls' tooltips are made when the pointer first comes over the
+    // deck, once, whether or not the common controls can be had.
+    int tipsMade;
 };
 
 ATOM RegisterDeckClass(HINSTANCE instance);

@@ -15,13 +15,28 @@
 namespace {
 
 constexpr int kNoDeckExitCode = 1;
+constexpr char kKernel[] = "kernel32.dll";
+using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+
+// WNASPI32.DLL is loaded by name: a DLL of that name in the folder the program
+// is started from must not run inside it. An empty DLL directory takes the
+// current folder out of the search; the program's folder and the system's
+// stay. Systems before XP SP1 lack the call and keep their search.
+void KeepCurrentFolderOutOfDllSearch() {
+    auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(kKernel), "SetDllDirectoryA")));
+    if (setDllDirectory) setDllDirectory("");
+}
 
 // The sliders live as long as the process.
-HWND CreateSlider(HINSTANCE instance, HWND deck, int id, int x, VScrollControl** slider) {
+HWND CreateSlider(HINSTANCE instance, HWND deck, int id, int x, const char* name,
+                  VScrollControl** slider) {
     *slider = new (std::nothrow) VScrollControl(instance);
     if (!*slider) return nullptr;
     (*slider)->self = *slider;
-    return (*slider)->Create(deck, id, x, kSliderY);
+    HWND created = (*slider)->Create(deck, id, x, kSliderY);
+    if (created) SetWindowTextA(created, name);
+    return created;
 }
 
 void SetSliderRange(HWND slider) {
@@ -29,9 +44,13 @@ void SetSliderRange(HWND slider) {
     SendMessageA(slider, SCROLL_SETMAX, kSliderRangeMax, 0);
 }
 
-int RunMessageLoop() {
+int RunMessageLoop(HWND deck) {
     MSG msg = {};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        // A key pressed while a button of the deck has the focus is the deck's:
+        // a focused button would take Space as a click of its own.
+        if ((msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && IsChild(deck, msg.hwnd))
+            msg.hwnd = deck;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -50,6 +69,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
             return 1;
         }
     }
+    KeepCurrentFolderOutOfDllSearch();
     SetSkinModule(instance);
     if (!previous) {
         RegisterDeckClass(instance);
@@ -61,10 +81,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
     HWND deck = CreateDeck(instance);
     DeckRecord* rec = DeckOf(deck);
     if (!rec) return kNoDeckExitCode;
-    rec->leftSliderWnd =
-        CreateSlider(instance, deck, kLeftSliderId, kLeftSliderX, &rec->leftSlider);
-    rec->rightSliderWnd =
-        CreateSlider(instance, deck, kRightSliderId, kRightSliderX, &rec->rightSlider);
+    rec->leftSliderWnd = CreateSlider(instance, deck, kLeftSliderId, kLeftSliderX,
+                                      kLeftSliderLabel.name, &rec->leftSlider);
+    rec->rightSliderWnd = CreateSlider(instance, deck, kRightSliderId, kRightSliderX,
+                                       kRightSliderLabel.name, &rec->rightSlider);
     rec->status = CreateStatusDisplay(deck, instance);
     // The deck painted itself before the display existed (each slider snapshots
     // it first), so the display learns the play mode here.
@@ -77,5 +97,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
     UpdateWindow(deck);
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    return RunMessageLoop();
+    return RunMessageLoop(deck);
 }

@@ -6,7 +6,6 @@
 #include "controls/gdi.h"
 #include "controls/skin.h"
 
-#include <cstdio>
 #include <new>
 
 namespace {
@@ -20,6 +19,7 @@ constexpr char kModeStrip[] = "IDL_MODE";
 constexpr char kCharacterMap[] = "IDL_MAP";
 constexpr char kTrackLineFormat[] = "[%2d] %02d:%02d  %02d:%02d";
 constexpr int kTextFieldSize = 128;
+constexpr int kTrackLineChars = 64;                // the format's five numbers at their widest fit
 constexpr char kTextFieldBlank[] = "            "; // twelve places, 96 pixels
 constexpr char kPathSeparator = '\\';
 constexpr int kFirstMapChar = 32;
@@ -220,10 +220,13 @@ void DrawMapText(HWND hwnd, int x, int y, const char* text) {
 int FormatTrackLine(char* out, size_t size, int trackCount, DWORD trackStart, DWORD trackFrames) {
     DWORD start = trackStart / kFramesPerSecond;
     DWORD length = trackFrames / kFramesPerSecond;
-    return std::snprintf(
-        out, size, kTrackLineFormat, trackCount, static_cast<int>(start / kSecondsPerMinute),
+    char line[kTrackLineChars];
+    int chars = wsprintfA(
+        line, kTrackLineFormat, trackCount, static_cast<int>(start / kSecondsPerMinute),
         static_cast<int>(start % kSecondsPerMinute), static_cast<int>(length / kSecondsPerMinute),
         static_cast<int>(length % kSecondsPerMinute));
+    if (size > 0) lstrcpynA(out, line, static_cast<int>(size));
+    return chars;
 }
 
 DWORD ElapsedSeconds(DWORD position, DWORD trackStart) {

@@ -62,6 +62,14 @@ void Volume_ApplySliders(DeckRecord* rec) {
     rec->streamer->SetVolume(PositionsToVolume(left, right));
 }
 
+void Volume_OnKey(DeckRecord* rec, int delta) {
+    SetSliderPosition(rec->leftSliderWnd,
+                      LinkedPosition(SliderPosition(rec->leftSliderWnd), delta, 0));
+    SetSliderPosition(rec->rightSliderWnd,
+                      LinkedPosition(SliderPosition(rec->rightSliderWnd), delta, 0));
+    Volume_ApplySliders(rec);
+}
+
 void Volume_OnSliderTrack(DeckRecord* rec, int id, WORD handle16, WORD proposed) {
     // The notice names the slider by the low word of its handle only.
     HWND dragged = nullptr;

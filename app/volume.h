@@ -26,5 +26,8 @@ int LinkedPosition(int position, int newPosition, int oldPosition);
 void Volume_Poll(DeckRecord* rec);
 // Sets the device volume from the sliders' positions.
 void Volume_ApplySliders(DeckRecord* rec);
+// The volume keys: both sliders move by `delta`, as a linked drag moves the
+// other slider (within 0-255), and the device follows.
+void Volume_OnKey(DeckRecord* rec, int delta);
 // A slider is dragged: `handle16` is its window handle cut to 16 bits.
 void Volume_OnSliderTrack(DeckRecord* rec, int id, WORD handle16, WORD proposed);

@@ -13,6 +13,7 @@ constexpr UINT32 kPercent = 100;
 constexpr int kRecordSlot = 0;
 constexpr int kTextSize = 8; // "100%" and its terminator, with room to spare
 constexpr char kPercentFormat[] = "%3d%%";
+constexpr UINT_PTR kFrameTimer = 1;
 
 #if defined(__i386__)
 static_assert(offsetof(GaugeRecord, font) == 8 && offsetof(GaugeRecord, backColour) == 16,
@@ -42,16 +43,24 @@ void Gauge_OnDestroy(GaugeRecord* rec) {
     LocalFree(rec);
 }
 
+// The client area inside the frame; a gauge too small for its frame has nothing inside.
+RECT InnerRect(HWND hwnd, int* width, int* height) {
+    RECT inner;
+    GetClientRect(hwnd, &inner);
+    InflateRect(&inner, -1, -1);
+    *width = inner.right > inner.left ? LOWORD(inner.right - inner.left) : 0;
+    *height = inner.bottom > inner.top ? LOWORD(inner.bottom - inner.top) : 0;
+    return inner;
+}
+
 // The text is drawn twice with the same origin, each time clipped to one part
 // and filling it, so the colours swap exactly at the bar's edge.
-void Gauge_Paint(GaugeRecord* rec, HDC dc) {
-    RECT inner;
-    GetClientRect(rec->hwnd, &inner);
-    FrameRect(dc, &inner, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    InflateRect(&inner, -1, -1);
-    // A gauge too small for its frame has nothing inside.
-    int width = inner.right > inner.left ? LOWORD(inner.right - inner.left) : 0;
-    int height = inner.bottom > inner.top ? LOWORD(inner.bottom - inner.top) : 0;
+void Gauge_Paint(GaugeRecord* rec, HDC dc, const RECT& updated) {
+    RECT frame;
+    GetClientRect(rec->hwnd, &frame);
+    FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    int width, height;
+    RECT inner = InnerRect(rec->hwnd, &width, &height);
     int fill = GaugeFillWidth(width, rec->range, rec->position);
     RECT done = {inner.left, inner.top, inner.left + fill, inner.bottom};
     RECT rest = {inner.left + fill, inner.top, inner.right, inner.bottom};
@@ -69,11 +78,42 @@ void Gauge_Paint(GaugeRecord* rec, HDC dc) {
     SetBkColor(dc, rec->foreColour);
     SetTextColor(dc, rec->backColour);
     ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, &done, text, length, nullptr);
+    // A part repainted shows no more than the picture that was there already.
+    if (EqualRect(&updated, &frame)) {
+        rec->painted = 1;
+        rec->paintedPosition = rec->position;
+        rec->paintedAt = GetTickCount();
+    }
 }
 
 void Gauge_Repaint(GaugeRecord* rec) {
     InvalidateRect(rec->hwnd, nullptr, FALSE);
     UpdateWindow(rec->hwnd);
+}
+
+// Paints what waited for its frame, or a change that need not wait.
+void Gauge_ShowNow(GaugeRecord* rec) {
+    if (rec->frameWaiting) KillTimer(rec->hwnd, kFrameTimer);
+    rec->frameWaiting = 0;
+    Gauge_Repaint(rec);
+}
+
+// A copy steps the gauge once a block, hundreds of times a second, most steps
+// within one pixel and one percent: a step paints only when the picture
+// changes, and only once a frame. A change within a frame of the last paint
+// shows when the frame is due (the frame timer), the full bar at once.
+void Gauge_OnSetPos(GaugeRecord* rec, UINT32 position) {
+    rec->position = position;
+    int width, height;
+    InnerRect(rec->hwnd, &width, &height);
+    if (rec->painted && GaugeDrawsSame(width, rec->range, rec->paintedPosition, position)) return;
+    DWORD since = GetTickCount() - rec->paintedAt;
+    if (!rec->painted || since >= kGaugeFrameMs || position >= GaugeEffectiveRange(rec->range)) {
+        Gauge_ShowNow(rec);
+        return;
+    }
+    if (!rec->frameWaiting) SetTimer(rec->hwnd, kFrameTimer, kGaugeFrameMs - since, nullptr);
+    rec->frameWaiting = 1;
 }
 
 LRESULT CALLBACK GaugeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -86,7 +126,7 @@ LRESULT CALLBACK GaugeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(hwnd, &ps);
-            if (rec && dc) Gauge_Paint(rec, dc);
+            if (rec && dc) Gauge_Paint(rec, dc, ps.rcPaint);
             EndPaint(hwnd, &ps);
             return 0;
         }
@@ -95,18 +135,24 @@ LRESULT CALLBACK GaugeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             rec->range = (UINT32)lParam;
             Gauge_Repaint(rec);
             return 0;
+        case WM_TIMER:
+            if (rec) Gauge_ShowNow(rec);
+            return 0;
         case GAUGE_GETRANGE: return rec ? rec->range : 0;
         case GAUGE_SETPOS:
-            if (!rec) return 0;
-            rec->position = (UINT32)lParam;
-            Gauge_Repaint(rec);
+            if (rec) Gauge_OnSetPos(rec, (UINT32)lParam);
             return 0;
         case GAUGE_GETPOS: return rec ? rec->position : 0;
+        // The colours show at the next paint; until then the screen is behind.
         case GAUGE_SETFORECOLOR:
-            if (rec) rec->foreColour = (COLORREF)lParam;
+            if (!rec) return 0;
+            rec->foreColour = (COLORREF)lParam;
+            rec->painted = 0;
             return 0;
         case GAUGE_SETBACKCOLOR:
-            if (rec) rec->backColour = (COLORREF)lParam;
+            if (!rec) return 0;
+            rec->backColour = (COLORREF)lParam;
+            rec->painted = 0;
             return 0;
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -132,6 +178,11 @@ int GaugeFillWidth(int innerWidth, UINT32 range, UINT32 position) {
 int GaugePercent(UINT32 range, UINT32 position) {
     UINT64 product = (UINT64)GaugeEffectivePosition(range, position) * kPercent;
     return LOWORD((UINT32)(product / GaugeEffectiveRange(range)));
+}
+
+bool GaugeDrawsSame(int innerWidth, UINT32 range, UINT32 a, UINT32 b) {
+    return GaugeFillWidth(innerWidth, range, a) == GaugeFillWidth(innerWidth, range, b) &&
+           GaugePercent(range, a) == GaugePercent(range, b);
 }
 
 ATOM RegisterGaugeClass(HINSTANCE instance) {

@@ -29,3 +29,8 @@ constexpr SkinBitmapInfo kSkinBitmaps[] = {
 };
 
 constexpr int kSkinBitmapCount = sizeof(kSkinBitmaps) / sizeof(kSkinBitmaps[0]);
+
+// The program's icon, drawn like the skin: one 16-colour image of each size,
+// largest first, with whatever its source leaves undrawn transparent.
+constexpr char kSkinIconName[] = "IDI_TUNEDECK";
+constexpr int kSkinIconSizes[] = {32, 16};

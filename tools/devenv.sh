@@ -5,7 +5,7 @@
 TD_ROOT=${TD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TD_BUILD=${TD_BUILD:-$TD_ROOT/build}
 TD_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    googletest wine wine64 wine32:i386 xvfb xauth xdotool imagemagick x11-apps sox bchunk
+    googletest wine wine64 wine32:i386 xvfb xauth xdotool imagemagick x11-apps sox bchunk icoutils
     clang libclang-rt-14-dev)
 # The 32-bit Wine loader, which runs the i686 build (wine64 makes the prefix).
 TD_WINE32=/usr/lib/wine/wine

@@ -337,6 +337,24 @@ bool DeckProcess::DragSlider(int sliderId, int row) {
     return Drag(x, kSliderDeckY + start, x, kSliderDeckY + row);
 }
 
+bool DeckProcess::Keys(const std::string& keys) {
+    bool typed = td_test::RunLinuxCommand("xdotool key --delay 100 " + keys, kPointerMs) == 0;
+    return typed && Answers();
+}
+
+bool DeckProcess::Hover(int id) {
+    int x = kButtons[id].x + kButtonSize / 2, y = kButtons[id].y + kButtonSize / 2;
+    // Two moves: the first brings the pointer over the deck, the second rests it.
+    return Pointer("mousemove %d %d sleep 0.1 mousemove %d %d", kDeckScreenX + x - 3,
+                   kDeckScreenY + y - 3, kDeckScreenX + x, kDeckScreenY + y);
+}
+
+HWND DeckProcess::Tooltip() const {
+    for (HWND hwnd : WindowsOf(ProcessId()))
+        if (ClassOf(hwnd) == "tooltips_class32" && IsWindowVisible(hwnd)) return hwnd;
+    return nullptr;
+}
+
 std::string DeckProcess::Faces() const {
     DeckGrab grab = GrabDeck();
     std::string faces;

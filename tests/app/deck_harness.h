@@ -66,6 +66,13 @@ class DeckProcess {
     bool Drag(int deckX, int deckY, int toDeckX, int toDeckY);
     // Presses on a volume slider and moves the pointer to its client row `row`.
     bool DragSlider(int sliderId, int row);
+    // Types keys, in xdotool's names ("space", "shift+Left", "XF86AudioPlay"),
+    // into the focused X window, and waits for the deck to take them.
+    bool Keys(const std::string& keys);
+    // Rests the pointer on the middle of a button.
+    bool Hover(int id);
+    // The program's tooltip while one shows, or null.
+    HWND Tooltip() const;
 
     // Button faces, one character per button 0-12: '+' normal, '-' disabled,
     // '*' pressed, '?' neither.

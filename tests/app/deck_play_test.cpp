@@ -161,5 +161,81 @@ TEST_F(PlayTest, TheDisplayShowsTheTimeIntoTheTrackAndPauseHoldsIt) {
     EXPECT_GT(CaptureBytes(), heard);
 }
 
+TEST_F(PlayTest, KeysActAsTheirButtonsAndNotWhileTheButtonIsDisabled) {
+    constexpr uint32_t kSkipFrames = 2250;
+    InsertDisc("9000 9000");
+    StartDeck();
+    ASSERT_TRUE(deck_.Keys("Right Right Left m"));
+    EXPECT_TRUE(WaitUntil([&] { return deck_.TrackNumber() == "02-" && deck_.LitMode() == 1; }));
+    ASSERT_TRUE(deck_.Keys("m m space"));
+    ASSERT_TRUE(deck_.WaitForFaces(kPlayingFaces));
+    EXPECT_EQ(deck_.LitMode(), 0);
+    ASSERT_TRUE(WaitForBytes(kBytesPerSecond));
+    // Playing: eject, save and the wave-file button are disabled, and so are their keys.
+    ASSERT_TRUE(deck_.Keys("e r o shift+Right"));
+    ASSERT_TRUE(WaitForBytes(CaptureBytes() + kBytesPerSecond));
+    EXPECT_EQ(deck_.Faces(), kPlayingFaces);
+    EXPECT_EQ(deck_.Dialog(kSaveTitle), nullptr);
+    EXPECT_EQ(deck_.Dialog(kPlayTitle), nullptr);
+    ASSERT_TRUE(deck_.Keys("space"));
+    ASSERT_TRUE(deck_.WaitForFaces(kPausedFaces));
+    ASSERT_TRUE(deck_.Keys("space"));
+    ASSERT_TRUE(deck_.WaitForFaces(kPlayingFaces));
+    ASSERT_TRUE(deck_.Keys("s"));
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    std::vector<PatternSpan> spans = PatternSpans(td_test::ReadCaptureOpening(0));
+    ASSERT_GE(spans.size(), 2u);
+    EXPECT_EQ(spans[0].Lba(), TrackStart(2));
+    EXPECT_EQ(spans[1].Lba(), spans[0].EndLba() - kBlockFrames + kSkipFrames);
+    // A click leaves the keys with the deck.
+    ASSERT_TRUE(deck_.ClickButton(kCmdNextTrack));
+    ASSERT_TRUE(deck_.Keys("Escape"));
+    EXPECT_TRUE(WaitUntil([&] { return IsIconic(deck_.Deck()) != FALSE; }, 5000));
+}
+
+// With the deck focused, and with another window of the session focused
+// (the test's own), where the deck holds the media keys as hot keys.
+class MediaKeyTest : public DeckTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void FocusAnotherWindow() {
+        other_ = CreateWindowExA(0, "STATIC", "Another program", WS_POPUP | WS_VISIBLE, 400, 300,
+                                 200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetForegroundWindow(other_);
+        ASSERT_EQ(td_test::RunLinuxCommand(
+                      "xdotool search --name '^Another program$' windowfocus --sync"),
+                  0);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == other_; }, 5000));
+    }
+    HWND other_ = nullptr;
+};
+
+TEST_P(MediaKeyTest, PlayPauseStopAndTheTrackKeysWorkAsTheirButtons) {
+    InsertDisc("1500 1500 1500");
+    StartDeck();
+    if (GetParam()) FocusAnotherWindow();
+    ASSERT_TRUE(deck_.Keys("XF86AudioNext"));
+    EXPECT_TRUE(WaitUntil([&] { return deck_.TrackNumber() == "02-"; }));
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    ASSERT_TRUE(deck_.WaitForFaces(kPlayingFaces));
+    ASSERT_TRUE(WaitForBytes(kBytesPerSecond));
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    ASSERT_TRUE(deck_.WaitForFaces(kPausedFaces));
+    // Paused, the track buttons are disabled: so is the key.
+    ASSERT_TRUE(deck_.Keys("XF86AudioPrev"));
+    td_test::PumpMessages(500);
+    EXPECT_EQ(deck_.TrackNumber(), "02-");
+    ASSERT_TRUE(deck_.Keys("XF86AudioStop"));
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    EXPECT_EQ(TrackPlayed(td_test::ReadCaptureOpening(0)), 2);
+    if (other_) {
+        EXPECT_EQ(GetForegroundWindow(), other_) << "the deck took the focus";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, MediaKeyTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "OnAnotherWindow" : "OnTheDeck");
+                         });
+
 } // namespace
 } // namespace deck_test

@@ -82,5 +82,19 @@ TEST_F(VolumeTest, UnlinkedAndLinkedDragsSetTheChannelsOfThePlaybackThatIsOpen) 
     ExpectLevels(played, played.size() - kBytesPerSecond, 39, 13);
 }
 
+TEST_F(VolumeTest, UpAndDownMoveBothSlidersAsALinkedDragWould) {
+    InsertDisc("3000 150");
+    StartDeck();
+    ASSERT_TRUE(deck_.Keys("Up"));
+    EXPECT_TRUE(ThumbsAt(kLeftStart + 16, kRightStart + 16));
+    // The left one stops at the bottom; the right goes on.
+    ASSERT_TRUE(deck_.Keys("Down Down"));
+    EXPECT_TRUE(ThumbsAt(0, kRightStart - 16));
+    ASSERT_TRUE(deck_.Keys("space"));
+    ASSERT_TRUE(WaitForBytes(2 * kBytesPerSecond));
+    ASSERT_TRUE(deck_.Keys("s"));
+    ExpectLevels(td_test::SettledCapture(), 0, 0, kRightStart - 16);
+}
+
 } // namespace
 } // namespace deck_test

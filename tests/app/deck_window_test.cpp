@@ -2,12 +2,42 @@
 // eject, a disc coming in and a wave file, and the clicks and drags a user makes.
 #include "deck_fixture.h"
 
+#include <map>
+
 namespace deck_test {
 namespace {
 
 using DeckWindowTest = DeckTest;
 
 constexpr uint32_t kWaveLba = 90000, kWaveFrames = 3000;
+
+// What screen readers read: every control's window text, by control id.
+std::map<int, std::string> ControlNames(HWND deck) {
+    std::map<int, std::string> names;
+    EnumChildWindows(
+        deck,
+        [](HWND child, LPARAM found) {
+            char cls[32] = {};
+            GetClassNameA(child, cls, sizeof cls);
+            if (lstrcmpA(cls, "cd_status") != 0)
+                (*reinterpret_cast<std::map<int, std::string>*>(found))[GetDlgCtrlID(child)] =
+                    td_test::WindowText(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&names));
+    return names;
+}
+
+// A string of the program file's version resource.
+std::string VersionString(const std::string& path, const std::string& name) {
+    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), nullptr) + 1);
+    char* value = nullptr;
+    UINT chars = 0;
+    GetFileVersionInfoA(path.c_str(), 0, DWORD(info.size()), info.data());
+    VerQueryValueA(info.data(), ("\\StringFileInfo\\040904B0\\" + name).c_str(),
+                   reinterpret_cast<void**>(&value), &chars);
+    return value ? value : "(none)";
+}
 
 TEST_F(DeckWindowTest, StartsAtItsPlaceWithTheDiscStoppedOnTrackOne) {
     InsertDisc("150 150 150");
@@ -25,6 +55,47 @@ TEST_F(DeckWindowTest, StartsAtItsPlaceWithTheDiscStoppedOnTrackOne) {
     EXPECT_EQ(deck_.TrackNumber(), "01-");
     EXPECT_EQ(deck_.Time(), "00:00");
     EXPECT_EQ(deck_.LitMode(), 0);
+
+    // The program file names itself and carries an icon of its own.
+    char self[MAX_PATH];
+    std::string exe(self, GetModuleFileNameA(nullptr, self, sizeof self));
+    exe = exe.substr(0, exe.find_last_of('\\') + 1) + "tunedeck.exe";
+    EXPECT_EQ(VersionString(exe, "ProductName"), "Velmora Tunedeck");
+    EXPECT_EQ(VersionString(exe, "FileVersion"), "1.5.0.0");
+    HMODULE file = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EXPECT_NE(FindResourceA(file, "IDI_TUNEDECK", RT_GROUP_ICON), nullptr);
+    FreeLibrary(file);
+}
+
+TEST_F(DeckWindowTest, EveryControlIsNamedAndATooltipGivesTheNameAndTheKey) {
+    InsertDisc("150 150");
+    StartDeck();
+    std::map<int, std::string> names = {{100, "Left volume"}, {101, "Right volume"}};
+    int id = 0; // the buttons by id, then the link toggle
+    for (const char* name : {"Play a wave file", "Play", "Pause", "Stop", "Previous track",
+                             "30 seconds back", "30 seconds forward", "Next track", "Eject",
+                             "Play mode", "Save track", "Minimise", "Power", "Link volumes"})
+        names[id++] = name;
+    EXPECT_EQ(ControlNames(deck_.Deck()), names);
+    // The owner-drawn faces never paint their names.
+    EXPECT_EQ(deck_.Faces(), kStoppedFaces);
+    // Over an enabled button and over a disabled one (Pause, while stopped).
+    for (int button : {kCmdPlay, kCmdPause}) {
+        ASSERT_TRUE(deck_.Hover(button));
+        HWND tip = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (tip = deck_.Tooltip()) != nullptr; }, 5000)) << button;
+        char text[64] = {};
+        SendMessageTimeoutA(tip, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                            SMTO_NORMAL, 2000, nullptr);
+        EXPECT_STREQ(text, button == kCmdPlay ? "Play (Space)" : "Pause (Space)");
+        RECT r;
+        GetWindowRect(tip, &r);
+        EXPECT_GE(r.top, kDeckScreenY + 53) << "the tip is not by the button";
+        std::string shot = td_test::ToUnixPath(td_test::ScratchDir()) + "/tooltip.png";
+        EXPECT_EQ(td_test::RunLinuxCommand("import -window root -crop 300x140+10+10 " + shot), 0);
+        ASSERT_TRUE(deck_.Click(150, 30)); // the display: the tip goes
+        ASSERT_TRUE(WaitUntil([&] { return deck_.Tooltip() == nullptr; }, 5000));
+    }
 }
 
 TEST_F(DeckWindowTest, EjectDisablesTheTransportAndADiscInsertedLaterIsPickedUp) {

@@ -1,8 +1,10 @@
 // The shell's pure parts, alone, at the edges that the running deck does not
 // reach: track sequencing by play mode, the volume conversions, the status
-// display's text, where the file dialog starts, and the choice of wave device.
+// display's text, where the file dialog starts, the choice of wave device, and
+// what a key held down does.
 #include "app/deck.h"
 #include "app/file_dialog.h"
+#include "app/keys.h"
 #include "app/play_modes.h"
 #include "app/status_display.h"
 #include "app/volume.h"
@@ -92,6 +94,14 @@ TEST(FileDialogStart, TheLastPathGivesTheProposedNameAndTheFolder) {
     SplitDialogPath(("C:\\" + std::string(400, 'f') + "\\x.wav").c_str(), &s);
     EXPECT_EQ(strlen(s.initialDir), size_t(kDialogPathChars - 1));
     EXPECT_STREQ(s.fileName, "x.wav");
+}
+
+TEST(Keys, AKeyHeldDownRepeatsOnlyStepsAndTheVolumeAndShiftPicksTheSkips) {
+    EXPECT_EQ(KeyAction(VK_SPACE, false, true), kKeyNone); // no pause, resume, pause...
+    EXPECT_EQ(KeyAction('E', false, true), kKeyNone);      // no eject, load, eject...
+    EXPECT_EQ(KeyAction(VK_UP, false, true), kKeyVolumeUp);
+    EXPECT_EQ(KeyAction(VK_RIGHT, true, true), kCmdForward30);
+    EXPECT_EQ(AppCommandAction(APPCOMMAND_VOLUME_UP), kKeyNone); // the system's
 }
 
 TEST(WaveDeviceChoice, AMatchFromIndexTwoOnSelectsTheDeviceAfterIt) {

@@ -2,6 +2,7 @@
 // text.
 #include "controls/gauge.h"
 #include "controls_test_util.h"
+#include "support/test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,11 @@ class Gauge : public ::testing::Test {
         ASSERT_NE(gauge, nullptr);
         Settle(host.hwnd());
     }
-    void Set(UINT msg, LPARAM value) { SendMessageA(gauge, msg, 0, value); }
+    // Sets a value and lets a paint that waits for its frame come.
+    void Set(UINT msg, LPARAM value) {
+        SendMessageA(gauge, msg, 0, value);
+        td_test::PumpMessages(kGaugeFrameMs + 20);
+    }
     Pixels Colours(std::initializer_list<POINT> points) {
         Grab g = GrabClient(gauge);
         Pixels colours;
@@ -127,4 +132,15 @@ TEST_F(Gauge, ColoursTakeEffectAtTheNextPaint) {
     EXPECT_EQ(Colours({{1, 1}, {kWidth - 2, 1}}), (Pixels{kBlue, kWhite}));
     Set(GAUGE_SETPOS, 50);
     EXPECT_EQ(Colours({{1, 1}, {kWidth - 2, 1}}), (Pixels{kRed, kBlue}));
+}
+
+TEST_F(Gauge, StepsWithinAFrameShowWhenItIsDueAndTheFullBarAtOnce) {
+    Set(GAUGE_SETRANGE, 1000);
+    SendMessageA(gauge, GAUGE_SETPOS, 0, 100); // the first change paints at once
+    EXPECT_EQ(Colours({{20, 1}, {30, 1}}), (Pixels{kBlue, kWhite}));
+    SendMessageA(gauge, GAUGE_SETPOS, 0, 500); // may wait for its frame, never for another step
+    td_test::PumpMessages(kGaugeFrameMs + 20);
+    EXPECT_EQ(Colours({{30, 1}, {114, 1}, {117, 1}}), (Pixels{kBlue, kBlue, kWhite}));
+    SendMessageA(gauge, GAUGE_SETPOS, 0, 1000); // the last step of a copy shows before it returns
+    EXPECT_EQ(Colours({{kWidth - 2, 1}}), Pixels{kBlue});
 }

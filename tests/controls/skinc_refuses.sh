@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The skin compiler builds the real skin as 4-bit, 16-colour BMPs, and refuses
-# art that does not fit the skin table, naming what is wrong.
+# The skin compiler builds the real skin as 4-bit, 16-colour BMPs and the icon
+# as 4-bit images of its sizes, and refuses art that does not fit the skin
+# table, naming what is wrong.
 # Usage: skinc_refuses.sh SKINC SKIN_SOURCE_DIR
 set -u
 skinc=$1
@@ -22,13 +23,18 @@ le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 checks=$((checks + 1))
 mkdir "$work/out"
 if "$skinc" "$work/out" "$src"/*.skin 2>"$work/err"; then
-    count=$(ls "$work/out" | wc -l)
+    count=$(ls "$work/out"/*.bmp | wc -l)
     [ "$count" -eq 22 ] || fail "the skin gave $count bitmaps, not 22"
     for f in "$work/out"/*.bmp; do
         [ "$(le16 "$f" 28)" = 4 ] || fail "$f is not 4 bits a pixel"
         [ "$(le32 "$f" 46)" = 16 ] || fail "$f has no 16-entry colour table"
         [ "$(le32 "$f" 10)" = 118 ] || fail "$f pixels do not follow a 16-entry table"
     done
+    # icoutils reads the icon as Windows does: its images, sizes and depth.
+    images=$(icotool -l "$work/out/IDI_TUNEDECK.ico" 2>&1)
+    [ "$images" = "--icon --index=1 --width=32 --height=32 --bit-depth=4 --palette-size=16
+--icon --index=2 --width=16 --height=16 --bit-depth=4 --palette-size=16" ] ||
+        fail "the icon holds: $images"
 else
     fail "the skin does not compile: $(cat "$work/err")"
 fi
@@ -106,6 +112,10 @@ end'
 
 refuses missing_bitmap "the skin has no IDCD_DECK" '
 bitmap ID_LOCK_ON 7x7 palette tunedeck
+end'
+
+refuses icon_size "the icon has no image of 24x24" '
+icon IDI_TUNEDECK 24x24 palette tunedeck
 end'
 
 echo "$checks checks, $failures failed"

@@ -1,6 +1,7 @@
 // skinc: the skin compiler. Reads the readable skin sources (palettes, pixel-art
 // glyphs and fonts, and small drawing programs) and writes every bitmap of the
-// skin as a 4-bit BMP with a full 16-entry colour table.
+// skin as a 4-bit BMP with a full 16-entry colour table, and the program's
+// icon as an ICO of 4-bit images.
 //
 //   skinc OUTDIR SOURCE...
 //
@@ -135,6 +136,7 @@ struct Skin {
     std::map<std::string, Font> fonts;
     std::map<std::string, Define> defines;
     std::vector<BitmapSource> bitmaps;
+    std::vector<BitmapSource> iconImages;
 };
 
 bool OpensBlock(const std::string& word) {
@@ -323,6 +325,26 @@ void ParseBitmap(Skin& skin, const Line& at, const std::vector<std::string>& w,
     skin.bitmaps.push_back(b);
 }
 
+void ParseIcon(Skin& skin, const Line& at, const std::vector<std::string>& w,
+               const std::vector<Line>& body) {
+    BitmapSource b;
+    b.where = at;
+    b.body = body;
+    if (w.size() != 5 || w[3] != "palette") Fail(at, "expected: icon NAME SxS palette NAME");
+    b.name = w[1];
+    ParseSize(at, w[2], &b.width, &b.height);
+    b.cellWidth = b.width;
+    b.cellHeight = b.height;
+    b.palette = w[4];
+    if (b.name != kSkinIconName) Fail(at, b.name + " is not the program's icon");
+    bool known = false;
+    for (int size : kSkinIconSizes) known = known || (b.width == size && b.height == size);
+    if (!known) Fail(at, "the icon has no image of " + w[2]);
+    for (const BitmapSource& other : skin.iconImages)
+        if (other.width == b.width) Fail(at, "the icon's " + w[2] + " image is defined twice");
+    skin.iconImages.push_back(b);
+}
+
 void ParseFile(Skin& skin, const std::string& path) {
     std::ifstream in(path);
     if (!in) FailPlain("cannot read " + path);
@@ -338,13 +360,14 @@ void ParseFile(Skin& skin, const std::string& path) {
         if (w.empty()) continue;
         const std::string& kind = w[0];
         if (kind != "palette" && kind != "glyph" && kind != "font" && kind != "define" &&
-            kind != "bitmap")
-            Fail(at, "expected palette, glyph, font, define or bitmap, not '" + kind + "'");
+            kind != "bitmap" && kind != "icon")
+            Fail(at, "expected palette, glyph, font, define, bitmap or icon, not '" + kind + "'");
         std::vector<Line> body = TakeBody(lines, &i, at);
         if (kind == "palette") ParsePalette(skin, at, w, body);
         if (kind == "glyph") ParseGlyph(skin, at, w, body);
         if (kind == "font") ParseFont(skin, at, w, body);
         if (kind == "bitmap") ParseBitmap(skin, at, w, body);
+        if (kind == "icon") ParseIcon(skin, at, w, body);
         if (kind == "define") {
             if (w.size() < 2) Fail(at, "expected: define NAME [PARAM...]");
             Define d;
@@ -363,6 +386,7 @@ struct Canvas {
     const BitmapSource* source;
     const Palette* palette;
     std::vector<uint8_t> pixels;
+    std::vector<uint8_t> drawn; // 1 where anything was drawn
     int originX = 0, originY = 0;
     int clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0; // right, bottom exclusive
 };
@@ -376,6 +400,7 @@ void Put(Canvas& c, const Line& at, int x, int y, int colour) {
                           ? "the bitmap"
                           : "its cell"));
     c.pixels[(size_t)ay * c.source->width + ax] = (uint8_t)colour;
+    c.drawn[(size_t)ay * c.source->width + ax] = 1;
 }
 
 int ColourByName(const Canvas& c, const Line& at, const std::string& name) {
@@ -617,6 +642,7 @@ void RunStatement(const Skin& skin, Canvas& c, const Line& at, const std::vector
         Canvas saved = c;
         Run(skin, c, d->second.body, inner, depth + 1);
         saved.pixels.swap(c.pixels);
+        saved.drawn.swap(c.drawn);
         c = saved;
     } else {
         Fail(at, "unknown drawing operation '" + op + "'");
@@ -650,24 +676,23 @@ constexpr unsigned kInfoHeaderSize = 40;
 constexpr unsigned kColourTableSize = kSkinColours * 4;
 constexpr unsigned kPixelsPerMetre = 2835; // 72 dpi
 
-std::string BmpBytes(const Canvas& c) {
+// The header, colour table and 4-bit rows of a device-independent bitmap;
+// `headerHeight` is the height the header states (an icon's counts its mask,
+// and an icon states no resolution).
+std::string DibBytes(const Canvas& c, unsigned headerHeight, unsigned imageSize,
+                     unsigned pixelsPerMetre) {
     const BitmapSource& b = *c.source;
     unsigned stride = ((unsigned)b.width * kSkinBitsPerPixel + 31) / 32 * 4;
-    unsigned imageSize = stride * (unsigned)b.height;
-    unsigned offset = kFileHeaderSize + kInfoHeaderSize + kColourTableSize;
-    std::string s = "BM";
-    Put32(s, offset + imageSize);
-    Put32(s, 0);
-    Put32(s, offset);
+    std::string s;
     Put32(s, kInfoHeaderSize);
     Put32(s, (unsigned)b.width);
-    Put32(s, (unsigned)b.height); // positive: bottom row first
+    Put32(s, headerHeight); // positive: bottom row first
     Put16(s, 1);
     Put16(s, kSkinBitsPerPixel);
     Put32(s, 0); // BI_RGB
     Put32(s, imageSize);
-    Put32(s, kPixelsPerMetre);
-    Put32(s, kPixelsPerMetre);
+    Put32(s, pixelsPerMetre);
+    Put32(s, pixelsPerMetre);
     Put32(s, kSkinColours);
     Put32(s, 0);
     for (const Colour& k : c.palette->colours) {
@@ -687,6 +712,77 @@ std::string BmpBytes(const Canvas& c) {
     return s;
 }
 
+unsigned PixelBytes(const BitmapSource& b) {
+    return ((unsigned)b.width * kSkinBitsPerPixel + 31) / 32 * 4 * (unsigned)b.height;
+}
+
+std::string BmpBytes(const Canvas& c) {
+    unsigned imageSize = PixelBytes(*c.source);
+    unsigned offset = kFileHeaderSize + kInfoHeaderSize + kColourTableSize;
+    std::string s = "BM";
+    Put32(s, offset + imageSize);
+    Put32(s, 0);
+    Put32(s, offset);
+    return s + DibBytes(c, (unsigned)c.source->height, imageSize, kPixelsPerMetre);
+}
+
+// One image of an icon: the bitmap over twice its height, then the mask, a
+// bit a pixel, set where the image is transparent.
+std::string IconImageBytes(const Canvas& c) {
+    const BitmapSource& b = *c.source;
+    unsigned maskStride = ((unsigned)b.width + 31) / 32 * 4;
+    unsigned maskSize = maskStride * (unsigned)b.height;
+    std::string s = DibBytes(c, 2 * (unsigned)b.height, PixelBytes(b) + maskSize, 0);
+    for (int y = b.height - 1; y >= 0; y--) {
+        std::string row(maskStride, '\0');
+        for (int x = 0; x < b.width; x++)
+            if (!c.drawn[(size_t)y * b.width + x])
+                row[x / 8] = (char)(row[x / 8] | (0x80 >> (x % 8)));
+        s += row;
+    }
+    return s;
+}
+
+constexpr unsigned kIconDirSize = 6;
+constexpr unsigned kIconEntrySize = 16;
+constexpr unsigned kIconType = 1;
+
+// An ICO file: the directory, an entry per image, then the images.
+std::string IcoBytes(const std::vector<std::pair<const BitmapSource*, std::string>>& images) {
+    std::string s;
+    Put16(s, 0);
+    Put16(s, kIconType);
+    Put16(s, (unsigned)images.size());
+    unsigned offset = kIconDirSize + kIconEntrySize * (unsigned)images.size();
+    for (const auto& image : images) {
+        s += (char)image.first->width;
+        s += (char)image.first->height;
+        s += (char)kSkinColours;
+        s += '\0';
+        Put16(s, 1); // planes
+        Put16(s, kSkinBitsPerPixel);
+        Put32(s, (unsigned)image.second.size());
+        Put32(s, offset);
+        offset += (unsigned)image.second.size();
+    }
+    for (const auto& image : images) s += image.second;
+    return s;
+}
+
+Canvas Render(const Skin& skin, const BitmapSource& b) {
+    auto p = skin.palettes.find(b.palette);
+    if (p == skin.palettes.end()) Fail(b.where, "no palette named " + b.palette);
+    Canvas c;
+    c.source = &b;
+    c.palette = &p->second;
+    c.pixels.assign((size_t)b.width * b.height, 0);
+    c.drawn.assign((size_t)b.width * b.height, 0);
+    c.clipRight = b.width;
+    c.clipBottom = b.height;
+    Run(skin, c, b.body, {}, 0);
+    return c;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -698,25 +794,26 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; i++) ParseFile(skin, argv[i]);
 
     std::vector<std::pair<std::string, std::string>> out;
-    for (const BitmapSource& b : skin.bitmaps) {
-        auto p = skin.palettes.find(b.palette);
-        if (p == skin.palettes.end()) Fail(b.where, "no palette named " + b.palette);
-        Canvas c;
-        c.source = &b;
-        c.palette = &p->second;
-        c.pixels.assign((size_t)b.width * b.height, 0);
-        c.clipRight = b.width;
-        c.clipBottom = b.height;
-        Run(skin, c, b.body, {}, 0);
-        out.emplace_back(b.name, BmpBytes(c));
-    }
+    for (const BitmapSource& b : skin.bitmaps)
+        out.emplace_back(b.name + ".bmp", BmpBytes(Render(skin, b)));
     for (const SkinBitmapInfo& s : kSkinBitmaps) {
         bool found = false;
-        for (const auto& o : out) found = found || o.first == s.name;
+        for (const auto& o : out) found = found || o.first == std::string(s.name) + ".bmp";
         if (!found) FailPlain(std::string("the skin has no ") + s.name);
     }
+    std::vector<std::pair<const BitmapSource*, std::string>> images;
+    for (int size : kSkinIconSizes) {
+        const BitmapSource* image = nullptr;
+        for (const BitmapSource& b : skin.iconImages)
+            if (b.width == size) image = &b;
+        if (!image)
+            FailPlain(std::string("the icon has no ") + std::to_string(size) + "x" +
+                      std::to_string(size) + " image");
+        images.emplace_back(image, IconImageBytes(Render(skin, *image)));
+    }
+    out.emplace_back(std::string(kSkinIconName) + ".ico", IcoBytes(images));
     for (const auto& o : out) {
-        std::string path = std::string(argv[1]) + "/" + o.first + ".bmp";
+        std::string path = std::string(argv[1]) + "/" + o.first;
         std::ofstream f(path, std::ios::binary);
         if (!f.write(o.second.data(), (std::streamsize)o.second.size()))
             FailPlain("cannot write " + path);

@@ -64,6 +64,32 @@ TEST(CueSheet, ReadsFilesTracksAndBothPregapForms) {
     EXPECT_EQ(TrackIndexOf(layout, 900), -1);
 }
 
+// A WAVE's samples need not fill the last frame. The second session's track
+// has a PREGAP shorter than the standard one: the gap before it makes up the
+// rest, unreadable like the lead-out and lead-in.
+TEST(CueSheet, LaysGapsOfSilenceAndTheGapBeforeALaterSession) {
+    Parsed p = Parse("FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:00:10\n"
+                     "REM SESSION 02\nTRACK 02 MODE2/2352\nPREGAP 00:01:00\nINDEX 01 00:02:00\n");
+    ASSERT_TRUE(p.ok) << p.error.line << ": " << p.error.message;
+    uint64_t sizes[] = {200 * kSector + kSector / 2};
+    DiscLayout layout;
+    ASSERT_TRUE(LayOutDisc(*p.sheet, sizes, &layout, &p.error)) << p.error.message;
+    EXPECT_EQ(std::make_tuple(layout.tracks[1].session, layout.tracks[1].pregapStart,
+                              layout.tracks[1].start, layout.leadOut, layout.sessionCount),
+              std::make_tuple(2, 11485u, 11560u, 11611u, 2));
+    const std::tuple<ExtentKind, uint32_t, uint32_t> extents[] = {
+        {ExtentKind::File, 0, 150},      {ExtentKind::Silence, 150, 10},
+        {ExtentKind::Unreadable, 160, 11325}, {ExtentKind::Silence, 11485, 75},
+        {ExtentKind::File, 11560, 51}};
+    ASSERT_EQ(layout.extentCount, 5);
+    for (int e = 0; e < 5; e++) {
+        const DiscExtent& x = layout.extents[e];
+        EXPECT_EQ(std::make_tuple(x.kind, x.start, x.frames), extents[e]) << e;
+    }
+    EXPECT_EQ(layout.extents[4].fileFrame, 150u);
+    EXPECT_EQ(ExtentIndexOf(layout, 11484), 2);
+}
+
 TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
     const std::string ok = "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
     struct Case {
@@ -74,11 +100,11 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
         {"REM only\n", 0, "no TRACK"},
         {"TRACK 01 AUDIO\n", 1, "TRACK before any FILE"},
         {"FILE a.bin BINARY\nINDEX 01 00:00:00\n", 2, "INDEX before any TRACK"},
-        {"FILE a.bin WAVE\n", 1, "not supported"},
+        {"FILE a.mp3 MP3\n", 1, "not supported (BINARY or WAVE)"},
         {"FILE \"a.bin BINARY\n", 1, "quote"},
         {"FILE a.bin\n", 1, "expected FILE"},
         {"FILE \"\" BINARY\n", 1, "empty name"},
-        {"FILE a.bin BINARY\nTRACK 01 MODE2/2352\n", 2, "MODE2/2352"},
+        {"FILE a.bin BINARY\nTRACK 01 MODE2/2336\n", 2, "MODE2/2336"},
         {"FILE a.bin BINARY\nTRACK 00 AUDIO\n", 2, "not 01 to 99"},
         {"FILE a.bin BINARY\nTRACK 100 AUDIO\n", 2, "not 01 to 99"},
         {ok + "TRACK 03 AUDIO\nINDEX 01 00:01:00\n", 4, "follows track 01"},
@@ -89,7 +115,16 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
         {ok + "TRACK 02 AUDIO\nINDEX 01 00:60:00\n", 5, "not a time"},
         {ok + "TRACK 02 AUDIO\nINDEX 01 00:01:75\n", 5, "not a time"},
         {ok + "TRACK 02 AUDIO\nINDEX 01 00:01:00 extra\n", 5, "expected INDEX"},
-        {ok + "PREGAP 00:02:00\n", 4, "PREGAP is not supported"},
+        {ok + "PREGAP 00:02:00\n", 4, "PREGAP after an INDEX"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPREGAP 1\n", 3, "not a time"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPREGAP 00:01:00\nPREGAP 00:01:00\n", 4, "second"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPOSTGAP 00:01:00\n", 3, "before INDEX 01"},
+        {ok + "POSTGAP 00:01:00\nINDEX 02 00:02:00\n", 5, "INDEX 02 after POSTGAP"},
+        {"REM SESSION 02\n" + ok, 1, "the next session is 01"},
+        {ok + "REM SESSION 03\n", 4, "the next session is 02"},
+        {ok + "REM SESSION 02\nREM SESSION 03\n", 5, "with no TRACK"},
+        {ok + "REM SESSION 02\n", 4, "REM SESSION 02 has no TRACK"},
+        {ok + "REM SESSION x\n", 4, "not 01 to 99"},
         {ok + "BANANA\n", 4, "unknown command 'BANANA'"},
         {ok + "TITLE x\x01y\n", 4, "not a line of text"},
         {"FILE a.bin BINARY\nFILE b.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", 1,

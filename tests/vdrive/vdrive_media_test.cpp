@@ -96,9 +96,13 @@ TEST_F(VirtualDriveMedia, ReadTocListsTheTracksAndSubChannelWhereTheLastReadWas)
     r = Run(CdbReadToc(false, kLeadOutTrack), kTocAlloc);
     EXPECT_EQ(Slice(r.data, 0, 7), (Bytes{0x00, 0x0A, 1, 3, 0, 0x14, 0xAA}));
     EXPECT_EQ(Outcome(CdbReadToc(false, 4), kTocAlloc), kInvalidField);
-    Bytes sessions = CdbReadToc(false, 0);
-    sessions[2] = 1;
-    EXPECT_EQ(Outcome(sessions, kTocAlloc), kInvalidField);
+    // One session, its first track; a full TOC is not answered.
+    Bytes format = CdbReadToc(false, 0);
+    format[2] = 1;
+    EXPECT_EQ(Slice(Run(format, kTocAlloc).data, 0, 13),
+              (Bytes{0, 0x0A, 1, 1, 0, 0x10, 1, 0, 0, 0, 0, 0, kUntouched}));
+    format[2] = 2;
+    EXPECT_EQ(Outcome(format, kTocAlloc), kInvalidField);
 
     // The position is where the last read was.
     r = Run(CdbReadSubChannel(true, 16), 16);
@@ -150,6 +154,36 @@ TEST_F(VirtualDriveMedia, ReadCdGivesTheImageAcrossFilesAndRefusesDataAndTheLead
     c2[9] |= 0x02;
     EXPECT_EQ(Outcome(mode1, kFrame), kInvalidField);
     EXPECT_EQ(Outcome(c2, kFrame), kInvalidField);
+}
+
+// A CD Extra as rippers' sheets give it: silence of PREGAP and POSTGAP in no
+// file, a second session after the standard gap that no READ CD gets through.
+TEST_F(VirtualDriveMedia, GapsOfSilenceReadAsZerosAndTheGapBeforeASessionNotAtAll) {
+    // Track 1 0-299, its postgap to 324, track 2's pregap to 399, track 2 to
+    // 599; session 2 from 12000 (the lead-out at 600, 11400 frames before it).
+    VDisc disc = MakeDisc("300+25 200/75 --silent-pregaps --session data:100");
+    drive.AddCdRom(0, 0, disc.cuePath).unitAttention = false;
+    drive.Apply();
+    ExecResult r = Run(CdbReadToc(false, 0), kTocAlloc);
+    EXPECT_EQ(Slice(r.data, 0, 36), (Bytes{0x00, 0x22, 1, 3, 0, 0x10, 1,    0, 0, 0, 0x00, 0x00,
+                                           0,    0x10, 2, 0, 0, 0, 0x01, 0x90, //
+                                           0,    0x14, 3, 0, 0, 0, 0x2E, 0xE0, //
+                                           0,    0x14, 0xAA, 0, 0, 0, 0x2F, 0x44}));
+    Bytes sessions = CdbReadToc(true, 0);
+    sessions[2] = 1;
+    EXPECT_EQ(Slice(Run(sessions, kTocAlloc).data, 0, 12),
+              (Bytes{0, 0x0A, 1, 2, 0, 0x14, 3, 0, 0, 2, 42, 0}));
+
+    r = Run(CdbReadCd(290, 40), 40 * kFrame);
+    ASSERT_EQ(r.Outcome(), kOk);
+    EXPECT_TRUE(r.data == ExpectedFrames(disc, 290, 40));
+    EXPECT_TRUE(Slice(r.data, 10 * kFrame, 30 * kFrame) == Bytes(30 * kFrame, 0));
+    r = Run(CdbReadCd(590, 20), 20 * kFrame);
+    EXPECT_EQ(r.Outcome(), kEndOfUserArea);
+    EXPECT_EQ(Be32(r.sense + kSenseInfoAt), 600u);
+    EXPECT_TRUE(Slice(r.data, 0, 10 * kFrame) == ExpectedFrames(disc, 590, 10));
+    EXPECT_EQ(Outcome(CdbReadCd(11999, 1), kFrame), kEndOfUserArea);
+    EXPECT_EQ(Outcome(CdbReadCd(12000, 1), kFrame), kIllegalModeForTrack);
 }
 
 TEST_F(VirtualDriveMedia, ReadErrorsAndAnImageCutShortFailWithMediumErrorAtTheirFrame) {

@@ -143,10 +143,12 @@ TEST_P(CdPlayerTest, AReadErrorEndsThePlaybackWithNothingStale) {
     EXPECT_TRUE(PlayToEnd() == ExpectedFrames(disc, 0, 600 / kTransferFrames * kTransferFrames));
 }
 
-TEST_P(CdPlayerTest, OpensOnlyDiscsOfTwoTracksOrMorePlaysTheirTracksAndLocksTheDoor) {
-    drive.AddCdRom(0, 1, MakeDisc("300", "single").cuePath).unitAttention = false;
+TEST_P(CdPlayerTest, OpensOnlyDiscsWithAudioPlaysTheirTracksAndLocksTheDoor) {
+    drive.AddCdRom(0, 1, MakeDisc("data:300", "data").cuePath).unitAttention = false;
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 0);
+    Open("300", "", "single");
+    EXPECT_EQ(player.TrackCount(), 1);
     Open("300 200", "", "two");
     EXPECT_EQ(player.TrackCount(), 2);
     EXPECT_EQ(player.CurrentTrack(), 1);
@@ -161,6 +163,36 @@ TEST_P(CdPlayerTest, OpensOnlyDiscsOfTwoTracksOrMorePlaysTheirTracksAndLocksTheD
     EXPECT_TRUE(player.UnlockDoor());
     EXPECT_TRUE(player.Eject());
     EXPECT_EQ(player.GetState(), MCI_MODE_OPEN);
+}
+
+// Neither a data track nor the gap before a later session is ever read as
+// audio: playing, stepping and skipping pass over them.
+TEST_P(CdPlayerTest, DataTracksAndTheGapBeforeASessionAreNeverReadAsAudio) {
+    VDisc disc = Open("300 200 --session data:100", "", "extra");
+    EXPECT_EQ(player.TrackLength(2), 200u); // to the first session's lead-out
+    EXPECT_EQ(player.TrackOfAddress(500), 0);
+    EXPECT_EQ(player.TrackLengthForSave(3), 0u);
+    ASSERT_TRUE(player.PlayTrack(2));
+    EXPECT_TRUE(PlayToEnd() == ExpectedFrames(disc, 300, 200 - kTrackEndMargin));
+    player.StepTrack(true);
+    EXPECT_EQ(player.CurrentTrack(), 1);
+    player.StepTrack(false);
+    EXPECT_EQ(player.CurrentTrack(), 2);
+    player.Skip30Seconds(true); // past the audio: back to its start
+    EXPECT_EQ(player.StreamPosition(), 0u);
+
+    disc = Open("data:100 300 200", "", "mixed");
+    player.PauseResume(); // stopped on the data track: its next audio track plays
+    EXPECT_EQ(player.CurrentTrack(), 2);
+    PlayToEnd(2);
+    EXPECT_TRUE(ReadCaptureOpening(1) == ExpectedFrames(disc, 100, 300 - kTrackEndMargin));
+    player.StepTrack(true);
+    player.StepTrack(true);
+    EXPECT_EQ(player.CurrentTrack(), 2);
+    player.Skip30Seconds(false);
+    EXPECT_EQ(player.StreamPosition(), 100u);
+    for (const VLogLine& l : drive.Commands())
+        EXPECT_TRUE(l.cdb[0] != 0xBE || l.status == SS_COMP) << l.text;
 }
 
 TEST_P(CdPlayerTest, OpensTheSecondDriveWhenTheFirstHasNoDisc) {

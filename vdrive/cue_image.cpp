@@ -1,7 +1,6 @@
 #include "vdrive/cue_image.h"
 
 #include "vdrive/paths.h"
-#include "vdrive/win_raii.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,7 +10,8 @@ namespace vdrive {
 
 namespace {
 
-constexpr DWORD kMaxCueBytes = 1 << 20;
+constexpr uint64_t kMaxCueBytes = 1 << 20;
+
 bool IsAbsolute(const char* p) {
     return (p[0] && p[1] == ':') || p[0] == '\\' || p[0] == '/';
 }
@@ -21,34 +21,35 @@ bool IsAbsolute(const char* p) {
 CueImage::CueImage() : layout_(), fileCount_(0), files_() {}
 
 CueImage::~CueImage() {
-    for (int i = 0; i < fileCount_; i++) CloseHandle(files_[i]);
+    for (int i = 0; i < fileCount_; i++) CloseFile(files_[i]);
 }
 
 CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
-    FileHandle cue(CreateFileA(cuePath, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    unsigned long code = 0;
+    FileOwner cue(OpenForReading(cuePath, &code));
     if (!cue.Valid()) {
-        std::snprintf(error, errorSize, "cannot open the cue sheet (error %lu)", GetLastError());
+        std::snprintf(error, errorSize, "cannot open the cue sheet (error %lu)", code);
         return nullptr;
     }
-    DWORD size = GetFileSize(cue.Get(), nullptr), got = 0;
-    if (size > kMaxCueBytes) {
-        std::snprintf(error, errorSize, "the cue sheet is too large (%lu bytes)", size);
+    uint64_t size = 0;
+    if (!SizeOf(cue.Get(), &size) || size > kMaxCueBytes) {
+        std::snprintf(error, errorSize, "the cue sheet is too large (%llu bytes)",
+                      (unsigned long long)size);
         return nullptr;
     }
-    HeapBlock text(size);
+    HeapBlock text{size_t(size)};
     HeapBlock sheetBlock(sizeof(CueSheet));
     CueSheet* sheet = sheetBlock.As<CueSheet>();
     if (!text.As<char>() || !sheet) {
         std::snprintf(error, errorSize, "out of memory");
         return nullptr;
     }
-    if (size && (!ReadFile(cue.Get(), text.As<char>(), size, &got, nullptr) || got != size)) {
+    if (size && !ReadAt(cue.Get(), 0, text.As<char>(), uint32_t(size))) {
         std::snprintf(error, errorSize, "cannot read the cue sheet");
         return nullptr;
     }
     CueError cueError;
-    if (!ParseCueSheet(text.As<char>(), size, sheet, &cueError)) {
+    if (!ParseCueSheet(text.As<char>(), size_t(size), sheet, &cueError)) {
         std::snprintf(error, errorSize, "line %d: %s", cueError.line, cueError.message);
         return nullptr;
     }
@@ -58,28 +59,24 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         std::snprintf(error, errorSize, "out of memory");
         return nullptr;
     }
-    char dir[MAX_PATH];
-    lstrcpynA(dir, cuePath, MAX_PATH);
+    char dir[kMaxCueName];
+    std::snprintf(dir, sizeof dir, "%s", cuePath);
     dir[FolderPrefixLength(dir)] = 0; // the folder with its separator, ready for a name
     uint64_t sizes[kMaxCueFiles];
     for (int f = 0; f < sheet->fileCount; f++) {
-        char path[MAX_PATH];
+        char path[kMaxCueName];
         const char* name = sheet->files[f];
         int n = std::snprintf(path, sizeof path, "%s%s", IsAbsolute(name) ? "" : dir, name);
-        HANDLE h = n > 0 && n < MAX_PATH
-                       ? CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr)
-                       : INVALID_HANDLE_VALUE;
-        LARGE_INTEGER bytes;
-        if (h == INVALID_HANDLE_VALUE) {
+        code = 0;
+        SystemFile file = n > 0 && n < int(sizeof path) ? OpenForReading(path, &code) : kNoFile;
+        if (file == kNoFile) {
             std::snprintf(error, errorSize, "line %d: cannot open \"%s\" (error %lu)",
-                          sheet->fileLines[f], name, GetLastError());
+                          sheet->fileLines[f], name, code);
             delete image;
             return nullptr;
         }
-        image->files_[image->fileCount_++] = h;
-        if (!GetFileSizeEx(h, &bytes)) bytes.QuadPart = 0;
-        sizes[f] = uint64_t(bytes.QuadPart);
+        image->files_[image->fileCount_++] = file;
+        if (!SizeOf(file, &sizes[f])) sizes[f] = 0;
     }
     if (!LayOutDisc(*sheet, sizes, &image->layout_, &cueError)) {
         if (cueError.line)
@@ -93,12 +90,7 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
 }
 
 bool CueImage::Read(int file, uint64_t offset, void* dst, uint32_t bytes) {
-    if (file < 0 || file >= fileCount_) return false;
-    LARGE_INTEGER at;
-    at.QuadPart = LONGLONG(offset);
-    DWORD got = 0;
-    return SetFilePointerEx(files_[file], at, nullptr, FILE_BEGIN) &&
-           ReadFile(files_[file], dst, bytes, &got, nullptr) && got == bytes;
+    return file >= 0 && file < fileCount_ && ReadAt(files_[file], offset, dst, bytes);
 }
 
 } // namespace vdrive

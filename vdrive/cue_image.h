@@ -1,7 +1,8 @@
 // A disc image loaded from a cue sheet: its layout and its open BIN files.
 #pragma once
-#include <windows.h>
+#include <cstddef>
 
+#include "vdrive/platform.h"
 #include "vdrive/scsi_target.h"
 
 namespace vdrive {
@@ -25,7 +26,7 @@ class CueImage : public ImageFiles {
 
     DiscLayout layout_;
     int fileCount_;
-    HANDLE files_[kMaxCueFiles];
+    SystemFile files_[kMaxCueFiles];
 };
 
 } // namespace vdrive

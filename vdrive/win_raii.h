@@ -4,25 +4,6 @@
 
 namespace vdrive {
 
-// A block from the process heap; null when the allocation failed.
-class HeapBlock {
-  public:
-    explicit HeapBlock(size_t bytes) : p_(HeapAlloc(GetProcessHeap(), 0, bytes ? bytes : 1)) {}
-    ~HeapBlock() {
-        if (p_) HeapFree(GetProcessHeap(), 0, p_);
-    }
-    HeapBlock(const HeapBlock&) = delete;
-    HeapBlock& operator=(const HeapBlock&) = delete;
-
-    template <class T>
-    T* As() const {
-        return static_cast<T*>(p_);
-    }
-
-  private:
-    void* p_;
-};
-
 class FileHandle {
   public:
     explicit FileHandle(HANDLE h) : h_(h) {}

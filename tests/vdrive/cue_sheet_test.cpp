@@ -1,8 +1,10 @@
 // The cue parser and the disc layout on their own, without the DLL.
 #include "vdrive/cue_sheet.h"
+#include "vdrive/wave_samples.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,31 @@ Parsed Parse(const std::string& text) {
 }
 
 constexpr uint64_t kSector = kSectorBytes;
+
+// A RIFF WAVE file of the chunks given, each "id" and its body, padded where odd.
+std::string Riff(std::initializer_list<std::pair<std::string, std::string>> chunks) {
+    auto le32 = [](size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    std::string body = "WAVE";
+    for (const auto& [id, data] : chunks) body += id + le32(data.size()) + data + (data.size() % 2 ? "\x01" : "");
+    return "RIFF" + le32(body.size()) + body;
+}
+
+// A fmt chunk: tag, channels, rate, bits.
+std::string Fmt(int tag, int channels, int rate, int bits) {
+    int align = channels * bits / 8;
+    std::string f(16, 0);
+    const int fields[][2] = {{0, tag}, {2, channels}, {4, rate}, {8, rate * align}, {12, align}, {14, bits}};
+    for (const auto& [at, v] : fields)
+        for (int i = 0; i < (at == 4 || at == 8 ? 4 : 2); i++) f[at + i] = char(v >> (8 * i));
+    return f;
+}
+
+bool ReadString(void* file, uint64_t offset, void* dst, uint32_t bytes) {
+    const std::string& s = *static_cast<const std::string*>(file);
+    if (offset + bytes > s.size()) return false;
+    std::memcpy(dst, s.data() + offset, bytes);
+    return true;
+}
 
 } // namespace
 
@@ -137,5 +164,42 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
                                   std::string(p.error.message).find(c.says) != std::string::npos),
                   std::make_tuple(false, c.line, true))
             << c.text << " -> " << p.error.message;
+    }
+}
+
+TEST(WaveSamples, FindsTheSamplesInAnyChunkOrderAndRefusesOtherFormats) {
+    const std::string cd = Fmt(1, 2, 44100, 16), samples(9, 's');
+    std::string extensible = Fmt(0xFFFE, 2, 44100, 16) + std::string(24, 0);
+    extensible[24] = 1; // the sub-format's tag: PCM
+    struct Case {
+        std::string file;
+        const char* says; // nullptr: taken
+        uint64_t offset = 0, bytes = 0;
+    } cases[] = {
+        {Riff({{"fmt ", cd}, {"data", samples}}), nullptr, 44, 9},
+        {Riff({{"LIST", "odd"}, {"data", samples}, {"fmt ", cd}}), nullptr, 32, 9},
+        {Riff({{"fmt ", extensible}, {"data", samples}}), nullptr, 68, 9},
+        {Riff({{"fmt ", cd}, {"data", samples}}).substr(0, 48), nullptr, 44, 4}, // cut short
+        {Riff({{"fmt ", Fmt(1, 2, 48000, 16)}, {"data", samples}}), "is 48000 Hz, 16-bit, 2 ch"},
+        {Riff({{"fmt ", Fmt(1, 1, 44100, 16)}, {"data", samples}}), "1 channels"},
+        {Riff({{"fmt ", Fmt(1, 2, 44100, 24)}, {"data", samples}}), "24-bit"},
+        {Riff({{"fmt ", Fmt(3, 2, 44100, 32)}, {"data", samples}}), "not PCM (format 0x0003)"},
+        {Riff({{"fmt ", "short"}, {"data", samples}}), "fmt chunk of 5 bytes"},
+        {Riff({{"data", samples}}), "no fmt chunk"},
+        {Riff({{"fmt ", cd}}), "no data chunk"},
+        {"RIFX" + Riff({{"fmt ", cd}}).substr(4), "not a RIFF WAVE"},
+        {"RIFF", "not a RIFF WAVE"},
+    };
+    for (const Case& c : cases) {
+        WaveSamples found = {};
+        char reason[kCueMessageChars] = "";
+        bool ok = FindWaveSamples(ReadString, const_cast<std::string*>(&c.file), c.file.size(),
+                                  &found, reason, sizeof reason);
+        EXPECT_EQ(ok, c.says == nullptr) << reason;
+        if (ok) {
+            EXPECT_EQ(std::make_pair(found.offset, found.bytes), std::make_pair(c.offset, c.bytes));
+        } else {
+            EXPECT_NE(std::string(reason).find(c.says), std::string::npos) << reason;
+        }
     }
 }

@@ -186,6 +186,26 @@ TEST_F(VirtualDriveMedia, GapsOfSilenceReadAsZerosAndTheGapBeforeASessionNotAtAl
     EXPECT_EQ(Outcome(CdbReadCd(12000, 1), kFrame), kIllegalModeForTrack);
 }
 
+// The sheet in UTF-8 (with a byte order mark), its WAVE file named in UTF-8:
+// the samples, whichever way the file's chunks come.
+TEST_F(VirtualDriveMedia, WaveFilesGiveTheirSamplesUnderNamesInUtf8) {
+    VDisc disc = MakeDisc("300 200/30 data:50 --wave", "wave");
+    Bytes sheet = ReadFileBytes(disc.cuePath);
+    std::string text(sheet.begin(), sheet.end());
+    text.replace(text.find("wave.wav"), 4, "Caf\xC3\xA9");
+    std::wstring dir(MAX_PATH, L'\0');
+    dir.resize(MultiByteToWideChar(CP_ACP, 0, ScratchDir().c_str(), -1, &dir[0], MAX_PATH) - 1);
+    ASSERT_TRUE(MoveFileW((dir + L"\\wave.wav").c_str(), (dir + L"\\Caf\u00E9.wav").c_str()));
+    std::string cue = ScratchDir() + "\\utf8.cue";
+    ASSERT_TRUE(WriteTextFile(cue, "\xEF\xBB\xBF" + text));
+    drive.AddCdRom(0, 0, cue).unitAttention = false;
+    drive.Apply();
+    ExecResult r = Run(CdbReadCd(0, 530), 530 * kFrame);
+    ASSERT_EQ(r.Outcome(), kOk);
+    EXPECT_TRUE(r.data == ExpectedFrames(disc, 0, 530));
+    EXPECT_EQ(Outcome(CdbReadCd(530, 1), kFrame), kIllegalModeForTrack);
+}
+
 TEST_F(VirtualDriveMedia, ReadErrorsAndAnImageCutShortFailWithMediumErrorAtTheirFrame) {
     VDisc disc = MakeDisc("100");
     drive.AddCdRom(0, 0, disc.cuePath).unitAttention = false;

@@ -3,6 +3,10 @@
 // display shows meanwhile.
 #include "deck_fixture.h"
 
+#include "cd/aspi.h"
+
+#include <algorithm>
+
 namespace deck_test {
 namespace {
 
@@ -160,6 +164,121 @@ TEST_F(PlayTest, TheDisplayShowsTheTimeIntoTheTrackAndPauseHoldsIt) {
     EXPECT_EQ(resumed.back().EndLba(), disc_.layout.leadOut - kEndMargin);
     EXPECT_GT(CaptureBytes(), heard);
 }
+
+// Discs as people own them: a CD Extra (a data session after the audio), a
+// mixed-mode disc (data first) and a single. Every mode plays only their audio
+// tracks, whole, and no READ CD ever meets a data track or the gap before a
+// session; a data track cannot be saved.
+struct OwnedDisc {
+    const char* name;
+    const char* description;
+};
+void PrintTo(const OwnedDisc& d, std::ostream* os) { *os << d.name; }
+
+class OwnedDiscTest : public DeckTest, public ::testing::WithParamInterface<OwnedDisc> {
+  protected:
+    // The frame past each track, as the TOC gives it: a track before a later
+    // session ends at that session's lead-out, where its own frames end.
+    uint32_t TrackEnd(const td_disc::TrackLayout& t) const {
+        const auto& all = disc_.layout.tracks;
+        if (size_t(t.number) == all.size()) return disc_.layout.leadOut;
+        const td_disc::TrackLayout& next = all[size_t(t.number)];
+        return next.session == t.session ? next.start : t.start + t.frames + t.postgap;
+    }
+
+    // Plays from Play until `more` tracks have started (in whatever mode is
+    // lit), stops, and returns the track each of them played.
+    std::vector<int> Played(size_t more) {
+        size_t before = OpeningCount();
+        EXPECT_TRUE(deck_.ClickButton(kCmdPlay));
+        EXPECT_TRUE(WaitForOpenings(before + more, 30000));
+        EXPECT_TRUE(deck_.ClickButton(kCmdStop));
+        EXPECT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+        std::vector<int> tracks;
+        for (size_t i = before; i < before + more; i++)
+            tracks.push_back(TrackPlayed(td_test::ReadCaptureOpening(int(i))));
+        return tracks;
+    }
+
+    void StepTo(int button, const char* shown) {
+        ASSERT_TRUE(deck_.ClickButton(button));
+        EXPECT_TRUE(WaitUntil([&] { return deck_.TrackNumber() == shown; }, 5000))
+            << "expected " << shown << ", shows " << deck_.TrackNumber();
+    }
+};
+
+TEST_P(OwnedDiscTest, PlaysSavesAndStepsOverItsAudioTracksOnly) {
+    InsertDisc(GetParam().description);
+    StartDeck();
+    std::vector<int> audio;
+    for (const td_disc::TrackLayout& t : disc_.layout.tracks)
+        if (!t.data) audio.push_back(t.number);
+    // A mixed-mode disc opens on its data track: nothing to save there.
+    if (disc_.layout.tracks[0].data) {
+        std::string path = td_test::ScratchDir() + "\\data.wav";
+        ASSERT_TRUE(SaveTrackAs(path));
+        std::vector<DeckProcess::Box> boxes = TakeBoxes(1500);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, kCannotReadCd);
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+
+    // Sequential: every audio track whole up to the end margin, then the deck stops.
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlay));
+    ASSERT_TRUE(WaitForOpenings(audio.size()));
+    td_test::SettledCapture(1000);
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    ASSERT_EQ(OpeningCount(), audio.size());
+    for (size_t i = 0; i < audio.size(); i++) {
+        const td_disc::TrackLayout& t = disc_.layout.tracks[size_t(audio[i]) - 1];
+        EXPECT_TRUE(td_test::ReadCaptureOpening(int(i)) ==
+                    td_test::ExpectedFrames(disc_, t.start, TrackEnd(t) - kEndMargin - t.start))
+            << "track " << t.number;
+    }
+
+    // Previous and next wrap around the disc past its data track.
+    const std::string first = "0" + std::to_string(audio.front()) + "-";
+    const std::string last = "0" + std::to_string(audio.back()) + "-";
+    StepTo(kCmdNextTrack, first.c_str());
+    StepTo(kCmdPreviousTrack, last.c_str());
+    // Random: never the track just played; a single plays once. Repeat: on and
+    // on in the order of the disc.
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlayMode));
+    std::vector<int> random = Played(audio.size() == 1 ? 1 : 4);
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlayMode));
+    std::vector<int> repeat = Played(audio.size() + 2);
+    auto after = [&](int t) {
+        auto at = std::find(audio.begin(), audio.end(), t);
+        return at == audio.end() || at + 1 == audio.end() ? audio.front() : at[1];
+    };
+    int previous = audio.size() == 1 ? 0 : audio.back();
+    for (int t : random) {
+        EXPECT_TRUE(std::count(audio.begin(), audio.end(), t) && t != previous) << t;
+        previous = t;
+    }
+    for (size_t i = 1; i < repeat.size(); i++) EXPECT_EQ(repeat[i], after(repeat[i - 1])) << i;
+
+    // Not one READ CD went outside an audio track, and none failed.
+    for (const td_test::VLogLine& l : drive_.Commands()) {
+        if (l.cdb[0] != 0xBE) continue;
+        uint32_t lba = uint32_t(l.cdb[2] << 24 | l.cdb[3] << 16 | l.cdb[4] << 8 | l.cdb[5]);
+        uint32_t end = lba + uint32_t(l.cdb[6] << 16 | l.cdb[7] << 8 | l.cdb[8]);
+        bool inAudio = false;
+        for (int n : audio) {
+            const td_disc::TrackLayout& t = disc_.layout.tracks[size_t(n) - 1];
+            inAudio |= lba >= t.start && end <= TrackEnd(t);
+        }
+        EXPECT_TRUE(inAudio && l.status == SS_COMP) << l.text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, OwnedDiscTest,
+                         ::testing::Values(OwnedDisc{"CdExtra", "150 150 --session data:150"},
+                                           OwnedDisc{"MixedMode", "data:150 150 150"},
+                                           OwnedDisc{"Single", "225"}),
+                         [](const ::testing::TestParamInfo<OwnedDisc>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
 } // namespace deck_test

@@ -51,7 +51,7 @@ bool CheckFormat(const uint8_t* fmt, uint32_t size, char* reason, size_t reasonS
         align == kBlockAlign)
         return true;
     std::snprintf(reason, reasonSize,
-                  "is %u Hz, %u-bit, %u channels: a track must be 44100 Hz, 16-bit stereo",
+                  "is %u Hz, %u-bit with %u channel(s): a track must be 44100 Hz, 16-bit stereo",
                   unsigned(rate), unsigned(bits), unsigned(channels));
     return false;
 }

@@ -28,9 +28,12 @@ constexpr uint64_t kSector = kSectorBytes;
 
 // A RIFF WAVE file of the chunks given, each "id" and its body, padded where odd.
 std::string Riff(std::initializer_list<std::pair<std::string, std::string>> chunks) {
-    auto le32 = [](size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto le32 = [](size_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
     std::string body = "WAVE";
-    for (const auto& [id, data] : chunks) body += id + le32(data.size()) + data + (data.size() % 2 ? "\x01" : "");
+    for (const auto& [id, data] : chunks)
+        body += id + le32(data.size()) + data + (data.size() % 2 ? "\x01" : "");
     return "RIFF" + le32(body.size()) + body;
 }
 
@@ -38,7 +41,8 @@ std::string Riff(std::initializer_list<std::pair<std::string, std::string>> chun
 std::string Fmt(int tag, int channels, int rate, int bits) {
     int align = channels * bits / 8;
     std::string f(16, 0);
-    const int fields[][2] = {{0, tag}, {2, channels}, {4, rate}, {8, rate * align}, {12, align}, {14, bits}};
+    const int fields[][2] = {{0, tag},          {2, channels}, {4, rate},
+                             {8, rate * align}, {12, align},   {14, bits}};
     for (const auto& [at, v] : fields)
         for (int i = 0; i < (at == 4 || at == 8 ? 4 : 2); i++) f[at + i] = char(v >> (8 * i));
     return f;
@@ -105,8 +109,10 @@ TEST(CueSheet, LaysGapsOfSilenceAndTheGapBeforeALaterSession) {
                               layout.tracks[1].start, layout.leadOut, layout.sessionCount),
               std::make_tuple(2, 11485u, 11560u, 11611u, 2));
     const std::tuple<ExtentKind, uint32_t, uint32_t> extents[] = {
-        {ExtentKind::File, 0, 150},      {ExtentKind::Silence, 150, 10},
-        {ExtentKind::Unreadable, 160, 11325}, {ExtentKind::Silence, 11485, 75},
+        {ExtentKind::File, 0, 150},
+        {ExtentKind::Silence, 150, 10},
+        {ExtentKind::Unreadable, 160, 11325},
+        {ExtentKind::Silence, 11485, 75},
         {ExtentKind::File, 11560, 51}};
     ASSERT_EQ(layout.extentCount, 5);
     for (int e = 0; e < 5; e++) {
@@ -180,8 +186,9 @@ TEST(WaveSamples, FindsTheSamplesInAnyChunkOrderAndRefusesOtherFormats) {
         {Riff({{"LIST", "odd"}, {"data", samples}, {"fmt ", cd}}), nullptr, 32, 9},
         {Riff({{"fmt ", extensible}, {"data", samples}}), nullptr, 68, 9},
         {Riff({{"fmt ", cd}, {"data", samples}}).substr(0, 48), nullptr, 44, 4}, // cut short
-        {Riff({{"fmt ", Fmt(1, 2, 48000, 16)}, {"data", samples}}), "is 48000 Hz, 16-bit, 2 ch"},
-        {Riff({{"fmt ", Fmt(1, 1, 44100, 16)}, {"data", samples}}), "1 channels"},
+        {Riff({{"fmt ", Fmt(1, 2, 48000, 16)}, {"data", samples}}),
+         "is 48000 Hz, 16-bit with 2 channel(s)"},
+        {Riff({{"fmt ", Fmt(1, 1, 44100, 16)}, {"data", samples}}), "1 channel(s)"},
         {Riff({{"fmt ", Fmt(1, 2, 44100, 24)}, {"data", samples}}), "24-bit"},
         {Riff({{"fmt ", Fmt(3, 2, 44100, 32)}, {"data", samples}}), "not PCM (format 0x0003)"},
         {Riff({{"fmt ", "short"}, {"data", samples}}), "fmt chunk of 5 bytes"},

@@ -81,7 +81,8 @@ uint32_t TocTrackLength(const TocTable& toc, int track) {
 
 bool TocTrackIsAudio(const TocTable& toc, int track) {
     if (!toc.reply || track < toc.first || track > toc.last) return false;
-    const uint8_t* descriptor = toc.reply + kTocHeaderSize + DescriptorOf(track) * kTocDescriptorSize;
+    const uint8_t* descriptor =
+        toc.reply + kTocHeaderSize + DescriptorOf(track) * kTocDescriptorSize;
     return !(descriptor[kControlOffset] & kControlDataTrack);
 }
 
@@ -96,7 +97,8 @@ int TocTrackOfAddress(const TocTable& toc, uint32_t address) {
 }
 
 void TrackSet::Add(int track) {
-    if (track >= 0 && track <= kMaxTrackNumber) bits_[track / kWordBits] |= 1u << (track % kWordBits);
+    if (track >= 0 && track <= kMaxTrackNumber)
+        bits_[track / kWordBits] |= 1u << (track % kWordBits);
 }
 
 bool TrackSet::Has(int track) const {

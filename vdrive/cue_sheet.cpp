@@ -137,7 +137,7 @@ struct Parser {
     CuePos lastPos = {};
     int lastIndex = -1; // highest INDEX number of the current track
     bool pregapGiven = false, postgapGiven = false; // for the current track
-    int pendingSession = 0; // a REM SESSION waiting for its first TRACK
+    int pendingSession = 0;                         // a REM SESSION waiting for its first TRACK
     int pendingSessionLine = 0;
 
     CueTrack* Track() {

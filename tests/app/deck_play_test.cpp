@@ -173,7 +173,9 @@ struct OwnedDisc {
     const char* name;
     const char* description;
 };
-void PrintTo(const OwnedDisc& d, std::ostream* os) { *os << d.name; }
+void PrintTo(const OwnedDisc& d, std::ostream* os) {
+    *os << d.name;
+}
 
 class OwnedDiscTest : public DeckTest, public ::testing::WithParamInterface<OwnedDisc> {
   protected:

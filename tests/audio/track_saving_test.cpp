@@ -140,7 +140,8 @@ TEST_F(TrackSaving, SavesWholeTracksByteForByteInBlocksAsAnotherToolReadsTheImag
                 EXPECT_EQ(GetFileAttributesA(ours.c_str()), INVALID_FILE_ATTRIBUTES);
                 continue;
             }
-            Bytes theirs = ReadFileBytes(FromUnixPath(out + "0" + std::to_string(t.number) + ".wav"));
+            Bytes theirs =
+                ReadFileBytes(FromUnixPath(out + "0" + std::to_string(t.number) + ".wav"));
             EXPECT_EQ(saved, t.frames * kFrameBytes);
             EXPECT_TRUE(ReadFileBytes(ours) == theirs) << t.number;
         }

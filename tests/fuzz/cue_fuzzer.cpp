@@ -22,7 +22,8 @@ constexpr uint8_t kCddaSectorType = 0x04; // expected sector type 1, in bits 2-4
 constexpr uint8_t kMainChannel = 0xF8;
 constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr uint8_t kAdrControlAudio = 0x10, kAdrControlData = 0x14;
-constexpr uint8_t kAscLbaOutOfRange = 0x21, kAscEndOfUserArea = 0x63, kAscIllegalModeForTrack = 0x64;
+constexpr uint8_t kAscLbaOutOfRange = 0x21, kAscEndOfUserArea = 0x63,
+                  kAscIllegalModeForTrack = 0x64;
 constexpr uint8_t kTocFormatSessions = 1;
 constexpr uint32_t kSessionLeadOutAndIn = 6750 + 4500, kStandardPregap = 150;
 constexpr size_t kReadTocCdb = 10, kReadCdCdb = 12;
@@ -231,7 +232,8 @@ void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
         FUZZ_CHECK(e.file == file && e.fileFrame == frame);
         frame += e.frames;
     }
-    FUZZ_CHECK(file == layout.fileCount - 1 && frame == (bytes.back() + kSectorBytes - 1) / kSectorBytes);
+    FUZZ_CHECK(file == layout.fileCount - 1 &&
+               frame == (bytes.back() + kSectorBytes - 1) / kSectorBytes);
     FUZZ_CHECK(layout.leadOut == at && layout.leadOut <= kMaxDiscSectors);
     FUZZ_CHECK(unreadable == layout.sessionCount - 1 &&
                layout.sessionCount == sheet.tracks[sheet.trackCount - 1].session);

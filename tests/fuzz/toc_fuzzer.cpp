@@ -38,8 +38,8 @@ void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> add
         uint32_t start = TocTrackStart(toc, t), length = TocTrackLength(toc, t);
         bool audio = TocTrackIsAudio(toc, t);
         int nearest = audioTracks.Nearest(t, t & 1 ? 1 : -1, toc.first, toc.last);
-        FUZZ_CHECK(nearest == 0 || (nearest >= toc.first && nearest <= toc.last &&
-                                    TocTrackIsAudio(toc, nearest)));
+        FUZZ_CHECK(nearest == 0 ||
+                   (nearest >= toc.first && nearest <= toc.last && TocTrackIsAudio(toc, nearest)));
         if (!loaded) continue;
         uint32_t next = TocTrackStart(toc, t + 1), end = next;
         if (t + 1 == toc.lastSessionFirst && next > start && next - start > kSessionGapFrames)
@@ -48,10 +48,9 @@ void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> add
         FUZZ_CHECK(TocTrackEnd(toc, t) == end);
         FUZZ_CHECK(length == (t < toc.first || t > toc.last ? 0 : end - start));
         bool listed = t >= toc.first && t <= toc.last;
-        FUZZ_CHECK(audio == (listed && !(original[kTocHeaderSize + (std::max(t, 1) - 1) *
-                                                                     kTocDescriptorSize +
-                                                  kControlAt] &
-                                         kControlDataTrack)));
+        size_t control =
+            kTocHeaderSize + size_t(std::max(t, 1) - 1) * kTocDescriptorSize + kControlAt;
+        FUZZ_CHECK(audio == (listed && !(original[control] & kControlDataTrack)));
         addresses.insert(addresses.end(), {start - 1, start, start + 1, end - 1, end});
     }
     FUZZ_CHECK(TocTrackStart(toc, kMaxTrackNumber + 1) == (toc.reply ? toc.leadOut : 0));
@@ -75,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(original.data(), data, size < kTocBufferSize ? size : kTocBufferSize);
     uint8_t sessions[kSessionReplySize] = {};
     if (size > kTocBufferSize)
-        std::memcpy(sessions, data + kTocBufferSize, std::min(size - kTocBufferSize, sizeof sessions));
+        std::memcpy(sessions, data + kTocBufferSize,
+                    std::min(size - kTocBufferSize, sizeof sessions));
     std::vector<uint32_t> extra;
     for (size_t at = kTocBufferSize + kSessionReplySize; at + kAddressBytes <= size;
          at += kAddressBytes)

@@ -165,10 +165,10 @@ TEST_F(VirtualDriveMedia, GapsOfSilenceReadAsZerosAndTheGapBeforeASessionNotAtAl
     drive.AddCdRom(0, 0, disc.cuePath).unitAttention = false;
     drive.Apply();
     ExecResult r = Run(CdbReadToc(false, 0), kTocAlloc);
-    EXPECT_EQ(Slice(r.data, 0, 36), (Bytes{0x00, 0x22, 1, 3, 0, 0x10, 1,    0, 0, 0, 0x00, 0x00,
-                                           0,    0x10, 2, 0, 0, 0, 0x01, 0x90, //
-                                           0,    0x14, 3, 0, 0, 0, 0x2E, 0xE0, //
-                                           0,    0x14, 0xAA, 0, 0, 0, 0x2F, 0x44}));
+    EXPECT_EQ(Slice(r.data, 0, 36), (Bytes{0x00, 0x22, 1,    3, 0, 0x10, 1,    0,    0,    0, 0x00,
+                                           0x00, 0,    0x10, 2, 0, 0,    0,    0x01, 0x90, //
+                                           0,    0x14, 3,    0, 0, 0,    0x2E, 0xE0,       //
+                                           0,    0x14, 0xAA, 0, 0, 0,    0x2F, 0x44}));
     Bytes sessions = CdbReadToc(true, 0);
     sessions[2] = 1;
     EXPECT_EQ(Slice(Run(sessions, kTocAlloc).data, 0, 12),

@@ -162,7 +162,8 @@ DiscLayout LayOut(const DiscPlan& plan) {
     int number = 1, session = plan.tracks.empty() ? 1 : plan.tracks[0].session;
     for (const TrackPlan& t : plan.tracks) {
         if (t.session != session)
-            at += kSessionLeadOutAndIn + (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
+            at +=
+                kSessionLeadOutAndIn + (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
         session = t.session;
         TrackLayout tl;
         tl.number = number++;
@@ -236,8 +237,8 @@ bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::st
         if (!ownPregap[i]) out.tracks[i].pregap = pregap;
     bool tooLong = false; // each part first, so that the sum cannot overflow
     for (const TrackPlan& t : out.tracks)
-        tooLong |= t.frames >= kMaxPatternLba || t.pregap >= kMaxPatternLba ||
-                   t.postgap >= kMaxPatternLba;
+        tooLong |=
+            t.frames >= kMaxPatternLba || t.pregap >= kMaxPatternLba || t.postgap >= kMaxPatternLba;
     if (tooLong || LayOut(out).leadOut >= kMaxPatternLba) {
         *error = "the disc is too long";
         return false;
@@ -321,7 +322,8 @@ bool WriteDiscImage(const std::string& cuePath, const DiscPlan& plan, std::strin
             for (size_t k = i; k < layout.tracks.size(); k++) {
                 const TrackLayout& u = layout.tracks[k];
                 if (k > i && (plan.filePerTrack || wave != (plan.wave && !u.data))) break;
-                ranges.push_back({plan.silentPregaps ? u.start : u.pregapStart, u.start + u.frames});
+                ranges.push_back(
+                    {plan.silentPregaps ? u.start : u.pregapStart, u.start + u.frames});
             }
             std::string suffix = plan.filePerTrack || i > 0 ? "-" + Two(t.number) : "";
             std::string name = stem + suffix + (wave ? ".wav" : ".bin");

@@ -65,6 +65,7 @@ bool FindWaveSamples(ReadFileAt read, void* file, uint64_t fileBytes, WaveSample
         std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + kFormTypeAt, "WAVE", 4) != 0)
         return Say(reason, reasonSize, "is not a RIFF WAVE file");
     bool haveFormat = false, haveData = false;
+    WaveSamples found = {};
     // The RIFF size is not trusted (writers of streams leave it wrong): the file's is.
     uint64_t at = kRiffHeaderBytes;
     for (int n = 0; n < kMaxChunks && at + kChunkHeaderBytes <= fileBytes; n++) {
@@ -80,11 +81,14 @@ bool FindWaveSamples(ReadFileAt read, void* file, uint64_t fileBytes, WaveSample
             if (!CheckFormat(fmt, size, reason, reasonSize)) return false;
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0 && !haveData) {
-            samples->offset = body;
-            samples->bytes = size < fileBytes - body ? size : fileBytes - body;
+            found.offset = body;
+            found.bytes = size < fileBytes - body ? size : fileBytes - body;
             haveData = true;
         }
-        if (haveFormat && haveData) return true;
+        if (haveFormat && haveData) {
+            *samples = found;
+            return true;
+        }
         at = body + size + (size & 1); // chunks of an odd size are padded
     }
     return Say(reason, reasonSize, haveData ? "has no fmt chunk" : "has no data chunk");

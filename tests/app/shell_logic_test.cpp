@@ -31,24 +31,20 @@ TEST(PlayModes, EachModeGivesItsNextTrackOrNonePassingOverDataTracks) {
         {kModeSequential, 5, twelve, 1, 5},  // after Stop: the current track again
         {kModeSequential, 12, twelve, 0, 0}, // the last track ended: nothing follows
         {kModeRepeat, 12, twelve, 1, 1},     // wraps; the flag is not consulted
-        {kModeRandom, 1, "a", 0, 0},         // the one track has played: nothing follows
-        {kModeRandom, 1, "a", 1, 1},         // but Play plays it
         {kModeRandom, 1, "aa", 0, 2},        // one other track: always that one
-        {kModeRandom, 1, "da", 1, 2},        // a mixed-mode disc's one audio track
-        {kModeSequential, 1, "daaa", 1, 2},  // Play on a mixed-mode disc: its first audio track
-        {kModeSequential, 3, "aaad", 0, 0},  // a CD Extra ends with its last audio track
-        {kModeSequential, 0, "daa", 1, 2},   // from no track
+        {kModeRandom, 1, "a", 1, 1},         // a single: Play plays it,
+        {kModeRandom, 1, "a", 0, 0},         // and nothing follows it
+        {kModeSequential, 1, "daaa", 1, 2},  // a mixed-mode disc starts at its first audio track
+        {kModeSequential, 3, "aaad", 0, 0},  // a CD Extra ends with its last one
         {kModeRepeat, 3, "aaad", 0, 1},      {kModeRepeat, 4, "daaa", 0, 2},
-        {kModeRepeat, 1, "a", 0, 1},         {kModeSequential, 1, "dd", 1, 0},
-        {kModeRepeat, 1, "dd", 1, 0},        {kModeRandom, 1, "dd", 1, 0},
+        {kModeRandom, 1, "da", 1, 2},        {kModeRepeat, 1, "dd", 1, 0},
         {kPlayModeCount, 1, twelve, 1, 0},   {-1, 1, twelve, 1, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(NextTrackForMode(c.mode, c.current, int(c.kinds.size()), c.startAtCurrent,
                                    AudioOf(c.kinds)),
                   c.next)
-            << "mode " << c.mode << ", current " << c.current << " of " << c.kinds << ", flag "
-            << c.startAtCurrent;
+            << "mode " << c.mode << ", current " << c.current << " of " << c.kinds;
     for (int current = 1; current <= 5; current++)
         for (int draw = 0; draw < 200; draw++) {
             int next = NextTrackForMode(kModeRandom, current, 5, draw & 1, AudioOf("adaad"));

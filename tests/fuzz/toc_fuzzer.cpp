@@ -1,8 +1,7 @@
 // READ TOC replies as a drive might send them, however wrong: the reply check,
 // the conversion in place, and every question the player asks of a loaded
-// table. Input: the reply (zero-filled to its full size), a session
-// information reply, then any number of 4-byte addresses to look up besides
-// those the table itself suggests.
+// table. Input: the reply (zero-filled to its full size), then any number of
+// 4-byte addresses to look up besides those the table itself suggests.
 #include "cd/toc.h"
 #include "fuzz_check.h"
 
@@ -15,7 +14,6 @@ namespace {
 constexpr size_t kAddressBytes = 4;
 constexpr size_t kAddressAt = 4; // within a descriptor
 constexpr size_t kFirstAt = 2, kLastAt = 3;
-constexpr size_t kControlAt = 1; // within a descriptor
 // Track numbers the player may ask about: PlayTrack takes anything up to the
 // count, StepTrack and the shell ask first - 1 to last + 1.
 constexpr int kLowestAsked = -2;
@@ -33,25 +31,12 @@ uint32_t AddressOf(const uint8_t* reply, int descriptor) {
 // against the original reply, worked out the long way.
 void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> addresses) {
     const bool loaded = original && toc.last >= toc.first;
-    const TrackSet audioTracks = TocAudioTracks(toc);
     for (int t = kLowestAsked; t <= toc.last + kAskedPastLast; t++) {
         uint32_t start = TocTrackStart(toc, t), length = TocTrackLength(toc, t);
-        bool audio = TocTrackIsAudio(toc, t);
-        int nearest = audioTracks.Nearest(t, t & 1 ? 1 : -1, toc.first, toc.last);
-        FUZZ_CHECK(nearest == 0 ||
-                   (nearest >= toc.first && nearest <= toc.last && TocTrackIsAudio(toc, nearest)));
         if (!loaded) continue;
-        uint32_t next = TocTrackStart(toc, t + 1), end = next;
-        if (t + 1 == toc.lastSessionFirst && next > start && next - start > kSessionGapFrames)
-            end = next - kSessionGapFrames; // the lead-out of the session before
         FUZZ_CHECK(start == (t > toc.last ? toc.leadOut : AddressOf(original, std::max(t, 1) - 1)));
-        FUZZ_CHECK(TocTrackEnd(toc, t) == end);
-        FUZZ_CHECK(length == (t < toc.first || t > toc.last ? 0 : end - start));
-        bool listed = t >= toc.first && t <= toc.last;
-        size_t control =
-            kTocHeaderSize + size_t(std::max(t, 1) - 1) * kTocDescriptorSize + kControlAt;
-        FUZZ_CHECK(audio == (listed && !(original[control] & kControlDataTrack)));
-        addresses.insert(addresses.end(), {start - 1, start, start + 1, end - 1, end});
+        FUZZ_CHECK(length == (t < toc.first || t > toc.last ? 0 : TocTrackEnd(toc, t) - start));
+        addresses.insert(addresses.end(), {start - 1, start, start + 1});
     }
     FUZZ_CHECK(TocTrackStart(toc, kMaxTrackNumber + 1) == (toc.reply ? toc.leadOut : 0));
     uint32_t end = TocDiscEnd(toc.leadOut);
@@ -72,13 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Exactly the table's size on the heap, so a read past it is caught.
     std::vector<uint8_t> original(kTocBufferSize, 0);
     std::memcpy(original.data(), data, size < kTocBufferSize ? size : kTocBufferSize);
-    uint8_t sessions[kSessionReplySize] = {};
-    if (size > kTocBufferSize)
-        std::memcpy(sessions, data + kTocBufferSize,
-                    std::min(size - kTocBufferSize, sizeof sessions));
     std::vector<uint32_t> extra;
-    for (size_t at = kTocBufferSize + kSessionReplySize; at + kAddressBytes <= size;
-         at += kAddressBytes)
+    for (size_t at = kTocBufferSize; at + kAddressBytes <= size; at += kAddressBytes)
         extra.push_back(Be32(data + at));
     uint8_t* reply = new uint8_t[kTocBufferSize];
     std::memcpy(reply, original.data(), kTocBufferSize);
@@ -101,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(TocAddress(reply, header.last) == leadOut);
         // A table with no tracks is refused by the player, which keeps these
         // numbers all the same.
-        int lastSession = LastSessionFirstTrack(sessions, header.first, header.last);
-        FUZZ_CHECK(lastSession == 0 || (lastSession > header.first && lastSession <= header.last));
-        Ask({reply, header.first, header.last, leadOut, lastSession}, original.data(), extra);
+        // The last session's first track at the last track: the track before
+        // it ends that session's gap early, when it can.
+        Ask({reply, header.first, header.last, leadOut, header.last}, original.data(), extra);
     } else {
         // A refused reply leaves the numbers of the one before; any mix of
         // those with this buffer must still be safe to ask.
         Ask({reply, original[kFirstAt], original[kLastAt] % (kMaxTrackNumber + 1),
-             Be32(original.data()), sessions[kTocHeaderSize + 2]},
+             Be32(original.data()), 0},
             nullptr, extra);
     }
     Ask({nullptr, 0, 0, 0, 0}, nullptr, extra);

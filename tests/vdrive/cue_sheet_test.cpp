@@ -26,26 +26,20 @@ Parsed Parse(const std::string& text) {
 
 constexpr uint64_t kSector = kSectorBytes;
 
-// A RIFF WAVE file of the chunks given, each "id" and its body, padded where odd.
+// A RIFF WAVE file of the chunks given, each an id and its body, padded where odd.
 std::string Riff(std::initializer_list<std::pair<std::string, std::string>> chunks) {
-    auto le32 = [](size_t v) {
-        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    };
+    auto le32 = [](size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), 0}; };
     std::string body = "WAVE";
     for (const auto& [id, data] : chunks)
         body += id + le32(data.size()) + data + (data.size() % 2 ? "\x01" : "");
     return "RIFF" + le32(body.size()) + body;
 }
 
-// A fmt chunk: tag, channels, rate, bits.
-std::string Fmt(int tag, int channels, int rate, int bits) {
-    int align = channels * bits / 8;
-    std::string f(16, 0);
-    const int fields[][2] = {{0, tag},          {2, channels}, {4, rate},
-                             {8, rate * align}, {12, align},   {14, bits}};
-    for (const auto& [at, v] : fields)
-        for (int i = 0; i < (at == 4 || at == 8 ? 4 : 2); i++) f[at + i] = char(v >> (8 * i));
-    return f;
+// A fmt chunk of 16-bit stereo: its format tag and sample rate (below 65536).
+std::string Fmt(int tag, int rate) {
+    return {
+        char(tag), char(tag >> 8), 2, 0, char(rate), char(rate >> 8), 0, 0, 0, 0, 0, 0, 4, 0, 16,
+        0};
 }
 
 bool ReadString(void* file, uint64_t offset, void* dst, uint32_t bytes) {
@@ -108,19 +102,9 @@ TEST(CueSheet, LaysGapsOfSilenceAndTheGapBeforeALaterSession) {
     EXPECT_EQ(std::make_tuple(layout.tracks[1].session, layout.tracks[1].pregapStart,
                               layout.tracks[1].start, layout.leadOut, layout.sessionCount),
               std::make_tuple(2, 11485u, 11560u, 11611u, 2));
-    const std::tuple<ExtentKind, uint32_t, uint32_t> extents[] = {
-        {ExtentKind::File, 0, 150},
-        {ExtentKind::Silence, 150, 10},
-        {ExtentKind::Unreadable, 160, 11325},
-        {ExtentKind::Silence, 11485, 75},
-        {ExtentKind::File, 11560, 51}};
-    ASSERT_EQ(layout.extentCount, 5);
-    for (int e = 0; e < 5; e++) {
-        const DiscExtent& x = layout.extents[e];
-        EXPECT_EQ(std::make_tuple(x.kind, x.start, x.frames), extents[e]) << e;
-    }
-    EXPECT_EQ(layout.extents[4].fileFrame, 150u);
-    EXPECT_EQ(ExtentIndexOf(layout, 11484), 2);
+    const DiscExtent& gap = layout.extents[ExtentIndexOf(layout, 11484)];
+    EXPECT_EQ(std::make_tuple(layout.extentCount, gap.kind, gap.start, layout.extents[4].fileFrame),
+              std::make_tuple(5, ExtentKind::Unreadable, 160u, 150u));
 }
 
 TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
@@ -174,9 +158,7 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
 }
 
 TEST(WaveSamples, FindsTheSamplesInAnyChunkOrderAndRefusesOtherFormats) {
-    const std::string cd = Fmt(1, 2, 44100, 16), samples(9, 's');
-    std::string extensible = Fmt(0xFFFE, 2, 44100, 16) + std::string(24, 0);
-    extensible[24] = 1; // the sub-format's tag: PCM
+    const std::string cd = Fmt(1, 44100), samples(9, 's');
     struct Case {
         std::string file;
         const char* says; // nullptr: taken
@@ -184,29 +166,20 @@ TEST(WaveSamples, FindsTheSamplesInAnyChunkOrderAndRefusesOtherFormats) {
     } cases[] = {
         {Riff({{"fmt ", cd}, {"data", samples}}), nullptr, 44, 9},
         {Riff({{"LIST", "odd"}, {"data", samples}, {"fmt ", cd}}), nullptr, 32, 9},
-        {Riff({{"fmt ", extensible}, {"data", samples}}), nullptr, 68, 9},
         {Riff({{"fmt ", cd}, {"data", samples}}).substr(0, 48), nullptr, 44, 4}, // cut short
-        {Riff({{"fmt ", Fmt(1, 2, 48000, 16)}, {"data", samples}}),
-         "is 48000 Hz, 16-bit with 2 channel(s)"},
-        {Riff({{"fmt ", Fmt(1, 1, 44100, 16)}, {"data", samples}}), "1 channel(s)"},
-        {Riff({{"fmt ", Fmt(1, 2, 44100, 24)}, {"data", samples}}), "24-bit"},
-        {Riff({{"fmt ", Fmt(3, 2, 44100, 32)}, {"data", samples}}), "not PCM (format 0x0003)"},
-        {Riff({{"fmt ", "short"}, {"data", samples}}), "fmt chunk of 5 bytes"},
+        {Riff({{"fmt ", Fmt(1, 48000)}, {"data", samples}}), "is 48000 Hz, 16-bit with 2"},
+        {Riff({{"fmt ", Fmt(3, 44100)}, {"data", samples}}), "not PCM (format 0x0003)"},
         {Riff({{"data", samples}}), "no fmt chunk"},
         {Riff({{"fmt ", cd}}), "no data chunk"},
-        {"RIFX" + Riff({{"fmt ", cd}}).substr(4), "not a RIFF WAVE"},
-        {"RIFF", "not a RIFF WAVE"},
     };
     for (const Case& c : cases) {
         WaveSamples found = {};
         char reason[kCueMessageChars] = "";
         bool ok = FindWaveSamples(ReadString, const_cast<std::string*>(&c.file), c.file.size(),
                                   &found, reason, sizeof reason);
-        EXPECT_EQ(ok, c.says == nullptr) << reason;
-        if (ok) {
-            EXPECT_EQ(std::make_pair(found.offset, found.bytes), std::make_pair(c.offset, c.bytes));
-        } else {
-            EXPECT_NE(std::string(reason).find(c.says), std::string::npos) << reason;
-        }
+        EXPECT_EQ(std::make_tuple(ok, found.offset, found.bytes),
+                  std::make_tuple(!c.says, c.offset, c.bytes))
+            << reason;
+        EXPECT_TRUE(ok || std::string(reason).find(c.says) != std::string::npos) << reason;
     }
 }

@@ -309,6 +309,12 @@ bool WriteDiscImage(const std::string& cuePath, const DiscPlan& plan, std::strin
     DiscLayout layout = LayOut(plan);
     std::string cue = "REM made by mkdisc\r\n";
     bool sessions = layout.tracks.back().session > 1;
+    // A file begins at the first track, at every track with --split, and
+    // where WAVE audio meets a data track's BIN.
+    auto startsFile = [&](size_t k) {
+        return k == 0 || plan.filePerTrack ||
+               (plan.wave && layout.tracks[k].data != layout.tracks[k - 1].data);
+    };
     uint32_t inFile = 0; // frames of the current file before the track
     for (size_t i = 0; i < layout.tracks.size(); i++) {
         const TrackLayout& t = layout.tracks[i];
@@ -316,12 +322,10 @@ bool WriteDiscImage(const std::string& cuePath, const DiscPlan& plan, std::strin
         bool newSession = i == 0 ? sessions : t.session != layout.tracks[i - 1].session;
         if (newSession) cue += "REM SESSION " + Two(t.session) + "\r\n";
         bool wave = plan.wave && !t.data;
-        if (i == 0 || plan.filePerTrack || wave != (plan.wave && !layout.tracks[i - 1].data)) {
-            // This track and those after it that share its file.
-            std::vector<Range> ranges;
-            for (size_t k = i; k < layout.tracks.size(); k++) {
+        if (startsFile(i)) {
+            std::vector<Range> ranges; // this track and those after it in its file
+            for (size_t k = i; k < layout.tracks.size() && (k == i || !startsFile(k)); k++) {
                 const TrackLayout& u = layout.tracks[k];
-                if (k > i && (plan.filePerTrack || wave != (plan.wave && !u.data))) break;
                 ranges.push_back(
                     {plan.silentPregaps ? u.start : u.pregapStart, u.start + u.frames});
             }

@@ -47,6 +47,8 @@ TEST_F(PlayTest, SequentialPlaysTrackAfterTrackThenStopsAndPlayStartsTheLastAgai
     }
     ASSERT_TRUE(deck_.ClickButton(kCmdPlay));
     ASSERT_TRUE(WaitForOpenings(4));
+    // The opening's file comes before its first sound.
+    ASSERT_TRUE(WaitUntil([] { return td_test::ReadCaptureOpening(3).size() >= kFrameBytes; }));
     EXPECT_EQ(TrackPlayed(td_test::ReadCaptureOpening(3)), 3);
     ASSERT_TRUE(deck_.ClickButton(kCmdStop));
 }
@@ -176,6 +178,9 @@ class OwnedDiscTest : public DeckTest, public ::testing::WithParamInterface<cons
         size_t before = OpeningCount();
         EXPECT_TRUE(deck_.ClickButton(kCmdPlay));
         EXPECT_TRUE(WaitForOpenings(before + more, 30000));
+        int lastOpening = int(before + more) - 1; // its file comes before its first sound
+        EXPECT_TRUE(WaitUntil(
+            [&] { return td_test::ReadCaptureOpening(lastOpening).size() >= kFrameBytes; }));
         EXPECT_TRUE(deck_.ClickButton(kCmdStop));
         EXPECT_TRUE(deck_.WaitForFaces(kStoppedFaces));
         std::vector<int> tracks;

@@ -82,9 +82,9 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         }
         image->files_[image->fileCount_++] = file;
         if (!SizeOf(file, &sizes[f])) sizes[f] = 0;
+        if (sheet->fileTypes[f] != FileType::Wave) continue;
         WaveSamples samples;
         char reason[kCueMessageChars];
-        if (sheet->fileTypes[f] != FileType::Wave) continue;
         if (!FindWaveSamples(ReadSystemFile, &file, sizes[f], &samples, reason, sizeof reason)) {
             std::snprintf(error, errorSize, "line %d: \"%s\" %s", sheet->fileLines[f], name,
                           reason);

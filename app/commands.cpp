@@ -47,7 +47,7 @@ void AutoAdvance(DeckRecord* rec) {
     if (rec->discReady != 1 || rec->requested != kWantPlay || rec->playerState == MCI_MODE_PLAY)
         return;
     int next = NextTrackForMode(rec->playMode, g_cdPlayer.CurrentTrack(), rec->trackCount,
-                                rec->startAtCurrent);
+                                rec->startAtCurrent, g_cdPlayer.AudioTracks());
     if (next == 0) {
         rec->requested = kWantStopped;
         rec->startAtCurrent = 1;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 static_assert(kTocBufferSize == kTocReplyBytes, "READ TOC asks for the whole table");
+static_assert(kSessionReplySize == kSessionReplyBytes, "session information: one descriptor");
 
 CdDrive::CdDrive() {
     toc_ = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kTocBufferSize));
@@ -27,15 +28,24 @@ bool CdDrive::LoadToc() {
     if (trackCount_ <= 0) return false;
     leadOut_ = ConvertTocAddresses(reply, lastTrack_);
     memcpy(toc_, reply, kTocBufferSize);
+    BYTE sessions[kSessionReplyBytes] = {};
+    lastSessionFirst_ = ReadSessionInfo(adapter_, target_, sessions)
+                            ? LastSessionFirstTrack(sessions, firstTrack_, lastTrack_)
+                            : 0;
+    audio_ = TocAudioTracks(Table());
     return true;
 }
 
 TocTable CdDrive::Table() const {
-    return TocTable{toc_, firstTrack_, lastTrack_, leadOut_};
+    return TocTable{toc_, firstTrack_, lastTrack_, leadOut_, lastSessionFirst_};
 }
 
 DWORD CdDrive::TrackStart(int track) const {
     return TocTrackStart(Table(), track);
+}
+
+DWORD CdDrive::TrackEnd(int track) const {
+    return TocTrackEnd(Table(), track);
 }
 
 DWORD CdDrive::TrackLength(int track) const {

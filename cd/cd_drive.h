@@ -10,9 +10,15 @@ class CdDrive {
     CdDrive();
     virtual ~CdDrive();
 
+    // The table, and where the last session begins; a disc that cannot tell
+    // its sessions counts as one session.
     bool LoadToc();
     DWORD TrackStart(int track) const; // first track for 0 or below; lead-out for last + 1
+    // The first frame past the track: the next track's start, or its session's lead-out.
+    DWORD TrackEnd(int track) const;
     DWORD TrackLength(int track) const;
+    bool IsAudioTrack(int track) const { return audio_.Has(track); }
+    const TrackSet& AudioTracks() const { return audio_; }
     int TrackCount() const { return static_cast<WORD>(trackCount_); }
     int FirstTrack() const { return firstTrack_; }
     int LastTrack() const { return lastTrack_; }
@@ -32,6 +38,8 @@ class CdDrive {
     int firstTrack_ = 0;
     int lastTrack_ = 0;
     DWORD leadOut_ = 0;
+    int lastSessionFirst_ = 0;
+    TrackSet audio_;
     int adapter_ = 0;
     int target_ = 0;
     SRB_ExecSCSICmd request_ = {}; // the CD stream request

@@ -50,8 +50,8 @@ bool CdPlayer::SelectDrive(int index) {
     ForgetDiscChange(); // the table read below is of the disc in the drive now
     if (DriveReportsOpen()) return false;
     for (int attempt = 0; attempt < kTocAttempts; attempt++)
-        if (LoadToc() && LastTrack() > 1) return true;
-    return false; // a disc of one track is never taken
+        if (LoadToc() && AudioTracks().Count(FirstTrack(), LastTrack()) > 0) return true;
+    return false; // a disc without audio (a data disc) is never taken
 }
 
 bool CdPlayer::SetStreamRange(DWORD start, DWORD end) {
@@ -68,15 +68,22 @@ bool CdPlayer::SeekTo(DWORD address) {
     SetCurrentTrackFromAddress(address);
     // The streamer closes the stream when a playback ends; never touch it after.
     if (streamer_ && streamer_->IsSourceOpen(stream_)) mmioSeek(stream_, address, SEEK_SET);
-    DWORD end = TrackStart(currentTrack_ + 1) - kTrackEndMargin;
+    DWORD end = TrackEnd(currentTrack_) - kTrackEndMargin;
     bool ok = SetStreamRange(address, end);
     if (streamer_) streamer_->SetRemaining((end - address) * kFrameBytes);
     return ok;
 }
 
 bool CdPlayer::PlayFrom(DWORD address) {
-    SetCurrentTrackFromAddress(address);
-    return PlayRange(address, TrackStart(currentTrack_ + 1) - kTrackEndMargin);
+    // A data track is never played (read as audio it is an error or noise):
+    // the next audio track plays instead.
+    if (!IsAudioTrack(SetCurrentTrackFromAddress(address))) {
+        int next = AudioTracks().Nearest(currentTrack_ + 1, 1, FirstTrack(), LastTrack());
+        if (next == 0) return false;
+        currentTrack_ = next;
+        address = TrackStart(next);
+    }
+    return PlayRange(address, TrackEnd(currentTrack_) - kTrackEndMargin);
 }
 
 bool CdPlayer::PlayRange(DWORD start, DWORD end) {
@@ -104,19 +111,23 @@ bool CdPlayer::PlayTrack(int track) {
 }
 
 void CdPlayer::StepTrack(bool forward) {
-    int t = forward ? currentTrack_ + 1 : currentTrack_ - 1;
-    if (t < FirstTrack()) t = LastTrack();
-    if (t > LastTrack()) t = FirstTrack();
-    SeekTo(TrackStart(t));
+    int step = forward ? 1 : -1;
+    int t = AudioTracks().Nearest(currentTrack_ + step, step, FirstTrack(), LastTrack());
+    if (t != 0) SeekTo(TrackStart(t));
 }
 
 void CdPlayer::Skip30Seconds(bool forward) {
+    // Within the audio of the disc: data tracks and the gaps between sessions
+    // are passed over as if they were not there.
+    const TrackSet& audio = AudioTracks();
+    DWORD start = TrackStart(audio.Nearest(FirstTrack(), 1, FirstTrack(), LastTrack()));
+    DWORD end = TocDiscEnd(TrackEnd(audio.Nearest(LastTrack(), -1, FirstTrack(), LastTrack())));
     DWORD a = StreamPosition();
     if (forward)
         a += kSkipFrames;
     else
-        a = a < kSkipFrames ? DiscEnd() - kSkipFrames : a - kSkipFrames;
-    SeekTo(a < TrackStart(0) || a >= DiscEnd() ? TrackStart(0) : a);
+        a = a < kSkipFrames ? end - kSkipFrames : a - kSkipFrames;
+    SeekTo(a < start || a >= end || !IsAudioTrack(TrackOfAddress(a)) ? start : a);
 }
 
 void CdPlayer::PauseResume() {
@@ -166,8 +177,10 @@ int CdPlayer::SetCurrentTrackFromAddress(DWORD address) {
 }
 
 DWORD CdPlayer::TrackLengthForSave(int track) {
-    DWORD start = TrackStart(track);
-    DWORD end = TrackStart(track + 1) - kTrackEndMargin;
+    // The whole track, as rippers save it: on a gapless disc, tracks saved one
+    // after another join again. A data track is never saved.
+    if (!IsAudioTrack(track)) return 0;
+    DWORD start = TrackStart(track), end = TrackEnd(track);
     return SetStreamRange(start, end) ? end - start : 0;
 }
 

@@ -22,6 +22,8 @@ constexpr BYTE kLoadTray = 0x03;  // LoEj 1, Start 1
 constexpr BYTE kSubchannelMsf = 0x02;
 constexpr BYTE kSubchannelSubq = 0x40;
 constexpr BYTE kSubchannelCurrentPosition = 0x01;
+constexpr BYTE kTocFormatToc = 0x00;
+constexpr BYTE kTocFormatSessions = 0x01;
 constexpr BYTE kReadCdTypeCdda = 0x04;
 constexpr BYTE kReadCdWholeSector = 0xF0; // sync, header codes, user data, EDC
 
@@ -69,6 +71,18 @@ bool RunMediaCommand(SRB_ExecSCSICmd* b) {
 
 void PutBigEndian(BYTE* at, DWORD value, int bytes) {
     for (int i = bytes - 1; i >= 0; i--, value >>= 8) at[i] = static_cast<BYTE>(value);
+}
+
+bool ReadTocFormat(int adapter, int target, BYTE format, BYTE* reply, DWORD length) {
+    SRB_ExecSCSICmd b;
+    PrepareBlock(&b, adapter, target, kCdb10);
+    b.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
+    b.SRB_BufLen = length;
+    b.SRB_BufPointer = reply;
+    b.CDBByte[0] = kOpReadToc;
+    b.CDBByte[2] = format;
+    PutBigEndian(&b.CDBByte[7], length, 2);
+    return RunMediaCommand(&b);
 }
 
 } // namespace
@@ -128,14 +142,11 @@ bool InquireDevice(int adapter, int target, BYTE* buffer, int length) {
 }
 
 bool ReadToc(int adapter, int target, BYTE* reply) {
-    SRB_ExecSCSICmd b;
-    PrepareBlock(&b, adapter, target, kCdb10);
-    b.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
-    b.SRB_BufLen = kTocReplyBytes;
-    b.SRB_BufPointer = reply;
-    b.CDBByte[0] = kOpReadToc;
-    PutBigEndian(&b.CDBByte[7], kTocReplyBytes, 2);
-    return RunMediaCommand(&b);
+    return ReadTocFormat(adapter, target, kTocFormatToc, reply, kTocReplyBytes);
+}
+
+bool ReadSessionInfo(int adapter, int target, BYTE* reply) {
+    return ReadTocFormat(adapter, target, kTocFormatSessions, reply, kSessionReplyBytes);
 }
 
 bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count) {

@@ -5,19 +5,30 @@
 namespace {
 
 constexpr size_t kLengthFieldSize = 2; // the data length counts the bytes after itself
-constexpr size_t kAddressOffset = 4;   // within a descriptor
+constexpr size_t kControlOffset = 1;   // within a descriptor: ADR (high), CONTROL (low)
+constexpr size_t kTrackOffset = 2;
+constexpr size_t kAddressOffset = 4;
+constexpr size_t kFirstSessionAt = 2, kLastSessionAt = 3;
 
 size_t AddressOffset(int index) {
     return kTocHeaderSize + index * kTocDescriptorSize + kAddressOffset;
 }
 
+size_t DataLength(const uint8_t* reply) {
+    return (size_t(reply[0]) << 8) | reply[1];
+}
+
+// The descriptor of `track`, as TocTrackStart counts them.
+int DescriptorOf(int track) {
+    return track <= 0 ? 0 : track - 1;
+}
+
 } // namespace
 
 bool CheckTocReply(const uint8_t* reply, TocHeader* header) {
-    size_t dataLength = (size_t(reply[0]) << 8) | reply[1];
     int last = reply[3];
     if (last > kMaxTrackNumber) return false;
-    if (dataLength + kLengthFieldSize < kTocHeaderSize + (last + 1) * kTocDescriptorSize)
+    if (DataLength(reply) + kLengthFieldSize < kTocHeaderSize + (last + 1) * kTocDescriptorSize)
         return false;
     header->first = reply[2];
     header->last = last;
@@ -34,6 +45,14 @@ uint32_t ConvertTocAddresses(uint8_t* reply, int last) {
     return TocAddress(reply, last);
 }
 
+int LastSessionFirstTrack(const uint8_t* reply, int first, int last) {
+    if (DataLength(reply) + kLengthFieldSize < kSessionReplySize ||
+        reply[kLastSessionAt] <= reply[kFirstSessionAt])
+        return 0;
+    int track = reply[kTocHeaderSize + kTrackOffset];
+    return track > first && track <= last ? track : 0;
+}
+
 uint32_t TocAddress(const uint8_t* reply, int index) {
     uint32_t address;
     memcpy(&address, reply + AddressOffset(index), sizeof address);
@@ -43,12 +62,28 @@ uint32_t TocAddress(const uint8_t* reply, int index) {
 uint32_t TocTrackStart(const TocTable& toc, int track) {
     if (!toc.reply) return 0;
     if (track > toc.last) return toc.leadOut;
-    return TocAddress(toc.reply, track <= 0 ? 0 : track - 1);
+    return TocAddress(toc.reply, DescriptorOf(track));
+}
+
+uint32_t TocTrackEnd(const TocTable& toc, int track) {
+    uint32_t start = TocTrackStart(toc, track), next = TocTrackStart(toc, track + 1);
+    // A drive cannot read the lead-out and lead-in between sessions as audio.
+    bool beforeLastSession = toc.lastSessionFirst == track + 1 && track >= toc.first;
+    if (beforeLastSession && next > start && next - start > kSessionGapFrames)
+        return next - kSessionGapFrames;
+    return next;
 }
 
 uint32_t TocTrackLength(const TocTable& toc, int track) {
     if (track < toc.first || track > toc.last) return 0;
-    return TocTrackStart(toc, track + 1) - TocTrackStart(toc, track);
+    return TocTrackEnd(toc, track) - TocTrackStart(toc, track);
+}
+
+bool TocTrackIsAudio(const TocTable& toc, int track) {
+    if (!toc.reply || track < toc.first || track > toc.last) return false;
+    const uint8_t* descriptor =
+        toc.reply + kTocHeaderSize + DescriptorOf(track) * kTocDescriptorSize;
+    return !(descriptor[kControlOffset] & kControlDataTrack);
 }
 
 uint32_t TocDiscEnd(uint32_t leadOut) {
@@ -57,6 +92,38 @@ uint32_t TocDiscEnd(uint32_t leadOut) {
 
 int TocTrackOfAddress(const TocTable& toc, uint32_t address) {
     for (int t = toc.first; t <= toc.last; t++)
-        if (TocTrackStart(toc, t) <= address && address < TocTrackStart(toc, t + 1)) return t;
+        if (TocTrackStart(toc, t) <= address && address < TocTrackEnd(toc, t)) return t;
     return 0;
+}
+
+void TrackSet::Add(int track) {
+    if (track >= 0 && track <= kMaxTrackNumber)
+        bits_[track / kWordBits] |= 1u << (track % kWordBits);
+}
+
+bool TrackSet::Has(int track) const {
+    return track >= 0 && track <= kMaxTrackNumber &&
+           (bits_[track / kWordBits] >> (track % kWordBits) & 1);
+}
+
+int TrackSet::Count(int first, int last) const {
+    int n = 0;
+    for (int t = first; t <= last; t++) n += Has(t);
+    return n;
+}
+
+int TrackSet::Nearest(int track, int step, int first, int last) const {
+    for (int tried = 0; tried <= last - first; tried++, track += step) {
+        if (track > last) track = first;
+        if (track < first) track = last;
+        if (Has(track)) return track;
+    }
+    return 0;
+}
+
+TrackSet TocAudioTracks(const TocTable& toc) {
+    TrackSet audio;
+    for (int t = toc.first; t <= toc.last; t++)
+        if (TocTrackIsAudio(toc, t)) audio.Add(t);
+    return audio;
 }

@@ -11,6 +11,13 @@ constexpr int kMaxTrackNumber = 99;
 constexpr size_t kTocBufferSize = kTocHeaderSize + (kMaxTrackNumber + 1) * kTocDescriptorSize;
 // The disc ends this many frames before its lead-out, when it is longer than that.
 constexpr uint32_t kDiscEndMargin = 151;
+// A track whose CONTROL field has this bit holds data, never to be read as audio.
+constexpr uint8_t kControlDataTrack = 0x04;
+// Between the lead-out of a session and the first track of the next one (its
+// lead-out, the next lead-in and a pregap): frames no drive reads as audio.
+constexpr uint32_t kSessionGapFrames = 6750 + 4500 + 150;
+// READ TOC format 1 (session information): a 4-byte header, one descriptor.
+constexpr size_t kSessionReplySize = kTocHeaderSize + kTocDescriptorSize;
 
 struct TocHeader {
     int first; // header byte 2
@@ -29,20 +36,51 @@ uint32_t ConvertTocAddresses(uint8_t* reply, int last);
 // The (converted) address of descriptor `index`.
 uint32_t TocAddress(const uint8_t* reply, int index);
 
+// The first track of the disc's last session, from a session information
+// reply; 0 when the disc has one session or the reply names no track of
+// first + 1..last.
+int LastSessionFirstTrack(const uint8_t* reply, int first, int last);
+
 // A loaded table as the player keeps it: the converted reply (kTocBufferSize
-// bytes, or null before one was allocated) and what its header said. The
-// table is indexed by track number as if the first track were number 1.
+// bytes, or null before one was allocated), what its header said, and where
+// the last session begins (0: one session). The table is indexed by track
+// number as if the first track were number 1.
 struct TocTable {
     const uint8_t* reply;
     int first;
     int last;
     uint32_t leadOut;
+    int lastSessionFirst;
 };
 
 // Start of `track`: the first track's for 0 or below, the lead-out past the last.
 uint32_t TocTrackStart(const TocTable& toc, int track);
-// Frames from the start of `track` to the next start; 0 outside first..last.
+// The first frame past `track` (first..last): the next track's start, or for
+// the last track of a session before the last one, that session's lead-out.
+uint32_t TocTrackEnd(const TocTable& toc, int track);
+// Frames from the start of `track` to its end; 0 outside first..last.
 uint32_t TocTrackLength(const TocTable& toc, int track);
+// Whether `track` (first..last) is an audio track, by its CONTROL field.
+bool TocTrackIsAudio(const TocTable& toc, int track);
 uint32_t TocDiscEnd(uint32_t leadOut);
-// The track whose range holds `address` (unsigned comparisons), 0 if none.
+// The track whose range holds `address` (unsigned comparisons), 0 if none:
+// the gap between two sessions belongs to no track.
 int TocTrackOfAddress(const TocTable& toc, uint32_t address);
+
+// A set of track numbers (0-99).
+class TrackSet {
+  public:
+    void Add(int track);
+    bool Has(int track) const;
+    int Count(int first, int last) const; // members within first..last
+    // The nearest member from `track` on, going by `step` (1 or -1) and
+    // wrapping from one end of first..last to the other; 0 when there is none.
+    int Nearest(int track, int step, int first, int last) const;
+
+  private:
+    static constexpr int kWordBits = 32;
+    uint32_t bits_[(kMaxTrackNumber + kWordBits) / kWordBits] = {};
+};
+
+// The audio tracks of a loaded table.
+TrackSet TocAudioTracks(const TocTable& toc);

@@ -1,6 +1,7 @@
 #include "vdrive/cue_image.h"
 
 #include "vdrive/paths.h"
+#include "vdrive/wave_samples.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,9 +17,13 @@ bool IsAbsolute(const char* p) {
     return (p[0] && p[1] == ':') || p[0] == '\\' || p[0] == '/';
 }
 
+bool ReadSystemFile(void* file, uint64_t offset, void* dst, uint32_t bytes) {
+    return ReadAt(*static_cast<SystemFile*>(file), offset, dst, bytes);
+}
+
 } // namespace
 
-CueImage::CueImage() : layout_(), fileCount_(0), files_() {}
+CueImage::CueImage() : layout_(), fileCount_(0), files_(), sampleOffsets_() {}
 
 CueImage::~CueImage() {
     for (int i = 0; i < fileCount_; i++) CloseFile(files_[i]);
@@ -77,6 +82,17 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         }
         image->files_[image->fileCount_++] = file;
         if (!SizeOf(file, &sizes[f])) sizes[f] = 0;
+        if (sheet->fileTypes[f] != FileType::Wave) continue;
+        WaveSamples samples;
+        char reason[kCueMessageChars];
+        if (!FindWaveSamples(ReadSystemFile, &file, sizes[f], &samples, reason, sizeof reason)) {
+            std::snprintf(error, errorSize, "line %d: \"%s\" %s", sheet->fileLines[f], name,
+                          reason);
+            delete image;
+            return nullptr;
+        }
+        image->sampleOffsets_[f] = samples.offset;
+        sizes[f] = samples.bytes;
     }
     if (!LayOutDisc(*sheet, sizes, &image->layout_, &cueError)) {
         if (cueError.line)
@@ -90,7 +106,8 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
 }
 
 bool CueImage::Read(int file, uint64_t offset, void* dst, uint32_t bytes) {
-    return file >= 0 && file < fileCount_ && ReadAt(files_[file], offset, dst, bytes);
+    return file >= 0 && file < fileCount_ &&
+           ReadAt(files_[file], sampleOffsets_[file] + offset, dst, bytes);
 }
 
 } // namespace vdrive

@@ -1,4 +1,5 @@
-// A disc image loaded from a cue sheet: its layout and its open BIN files.
+// A disc image loaded from a cue sheet: its layout and its open files (BINs,
+// and WAVE files, whose samples are its frames).
 #pragma once
 #include <cstddef>
 
@@ -11,8 +12,9 @@ constexpr int kImageErrorChars = 400;
 
 class CueImage : public ImageFiles {
   public:
-    // Reads the sheet, opens its BINs and lays out the disc; nullptr with a
-    // reason in `error` when any of that fails.
+    // Reads the sheet, opens its files and lays out the disc; nullptr with a
+    // reason (and the sheet's line, where there is one) in `error` when any of
+    // that fails.
     static CueImage* Load(const char* cuePath, char* error, size_t errorSize);
     ~CueImage() override;
 
@@ -27,6 +29,7 @@ class CueImage : public ImageFiles {
     DiscLayout layout_;
     int fileCount_;
     SystemFile files_[kMaxCueFiles];
+    uint64_t sampleOffsets_[kMaxCueFiles]; // where a file's frames begin: a WAVE's data chunk
 };
 
 } // namespace vdrive

@@ -14,6 +14,8 @@ constexpr int kMaxNumberDigits = 2;
 constexpr int kMaxMinuteDigits = 3;
 constexpr int kMsfParts = 3;
 constexpr int kCommandWords = 3; // FILE, TRACK and INDEX take two arguments
+constexpr int kGapWords = 2;     // PREGAP and POSTGAP one
+constexpr int kMaxSessionNumber = kMaxSessions;
 constexpr uint32_t kDecimal = 10;
 constexpr int kMaxWords = 4;
 constexpr int kQuotedChars = 40; // how much of a bad word a message repeats
@@ -134,6 +136,9 @@ struct Parser {
     bool havePos = false;
     CuePos lastPos = {};
     int lastIndex = -1; // highest INDEX number of the current track
+    bool pregapGiven = false, postgapGiven = false; // for the current track
+    int pendingSession = 0;                         // a REM SESSION waiting for its first TRACK
+    int pendingSessionLine = 0;
 
     CueTrack* Track() {
         return sheet->trackCount ? &sheet->tracks[sheet->trackCount - 1] : nullptr;
@@ -156,27 +161,39 @@ struct Parser {
         return Fail(error, t->line, "track %02d has no INDEX 01", t->number);
     }
 
+    bool FinishSession() {
+        if (!pendingSession) return true;
+        return Fail(error, pendingSessionLine, "REM SESSION %02d has no TRACK", pendingSession);
+    }
+
     bool OnFile(const Line& l) {
-        if (!CheckArgs(l, kCommandWords, "FILE \"name\" BINARY")) return false;
+        if (!CheckArgs(l, kCommandWords, "FILE \"name\" BINARY or FILE \"name\" WAVE"))
+            return false;
         const Word& name = l.words[1];
         const Word& type = l.words[2];
         if (name.n == 0) return Fail(error, lineNo, "FILE has an empty name");
         if (name.n >= size_t(kMaxCueName)) return Fail(error, lineNo, "FILE name is too long");
-        if (!Is(type, "BINARY"))
-            return Fail(error, lineNo, "file type '%.*s' is not supported (BINARY only)",
+        FileType fileType;
+        if (Is(type, "BINARY"))
+            fileType = FileType::Binary;
+        else if (Is(type, "WAVE"))
+            fileType = FileType::Wave;
+        else
+            return Fail(error, lineNo, "file type '%.*s' is not supported (BINARY or WAVE)",
                         Shown(type), type.p);
         if (!FinishFile()) return false;
         if (sheet->fileCount >= kMaxCueFiles) return Fail(error, lineNo, "too many FILEs");
         int f = sheet->fileCount++;
         std::memcpy(sheet->files[f], name.p, name.n);
         sheet->files[f][name.n] = 0;
+        sheet->fileTypes[f] = fileType;
         sheet->fileLines[f] = lineNo;
         fileUsed = false;
         return true;
     }
 
     bool OnTrack(const Line& l) {
-        if (!CheckArgs(l, kCommandWords, "TRACK nn AUDIO or TRACK nn MODE1/2352")) return false;
+        if (!CheckArgs(l, kCommandWords, "TRACK nn AUDIO, MODE1/2352 or MODE2/2352")) return false;
         if (sheet->fileCount == 0) return Fail(error, lineNo, "TRACK before any FILE");
         int number;
         const Word& n = l.words[1];
@@ -188,8 +205,11 @@ struct Parser {
             mode = TrackMode::Audio;
         else if (Is(type, "MODE1/2352"))
             mode = TrackMode::Mode1Raw;
+        else if (Is(type, "MODE2/2352"))
+            mode = TrackMode::Mode2Raw;
         else
-            return Fail(error, lineNo, "track type '%.*s' is not supported (AUDIO or MODE1/2352)",
+            return Fail(error, lineNo,
+                        "track type '%.*s' is not supported (AUDIO, MODE1/2352 or MODE2/2352)",
                         Shown(type), type.p);
         if (!FinishTrack()) return false;
         const CueTrack* prev = Track();
@@ -199,8 +219,50 @@ struct Parser {
         *t = CueTrack();
         t->number = number;
         t->line = lineNo;
+        t->session = pendingSession ? pendingSession : prev ? prev->session : 1;
         t->mode = mode;
         lastIndex = -1;
+        pregapGiven = postgapGiven = false;
+        pendingSession = 0;
+        return true;
+    }
+
+    bool OnSession(const Line& l) {
+        if (!CheckArgs(l, kCommandWords, "REM SESSION nn")) return false;
+        int number;
+        const Word& n = l.words[2];
+        if (!ParseSmall(n, &number) || number < 1 || number > kMaxSessionNumber)
+            return Fail(error, lineNo, "session number '%.*s' is not 01 to 99", Shown(n), n.p);
+        if (pendingSession)
+            return Fail(error, lineNo, "REM SESSION %02d follows REM SESSION %02d with no TRACK",
+                        number, pendingSession);
+        int next = Track() ? Track()->session + 1 : 1;
+        if (number != next)
+            return Fail(error, lineNo, "REM SESSION %02d: the next session is %02d", number, next);
+        pendingSession = number;
+        pendingSessionLine = lineNo;
+        return true;
+    }
+
+    // PREGAP before the track's INDEX lines, POSTGAP after them, each once.
+    bool OnGap(const Line& l, bool pre) {
+        const char* name = pre ? "PREGAP" : "POSTGAP";
+        if (l.count != kGapWords) return Fail(error, lineNo, "expected %s mm:ss:ff", name);
+        CueTrack* t = Track();
+        if (!t) return Fail(error, lineNo, "%s before any TRACK", name);
+        uint32_t frames;
+        const Word& at = l.words[1];
+        if (!ParseMsf(at, &frames))
+            return Fail(error, lineNo, "'%.*s' is not a time mm:ss:ff (ss below 60, ff below 75)",
+                        Shown(at), at.p);
+        bool& given = pre ? pregapGiven : postgapGiven;
+        if (given) return Fail(error, lineNo, "a second %s for track %02d", name, t->number);
+        if (pre && lastIndex >= 0)
+            return Fail(error, lineNo, "PREGAP after an INDEX of track %02d", t->number);
+        if (!pre && !t->hasStart)
+            return Fail(error, lineNo, "POSTGAP before INDEX 01 of track %02d", t->number);
+        given = true;
+        (pre ? t->pregapSilence : t->postgapSilence) = frames;
         return true;
     }
 
@@ -221,6 +283,7 @@ struct Parser {
             return Fail(error, lineNo, "INDEX %02d follows INDEX %02d", number, lastIndex);
         if (number > 1 && !t->hasStart)
             return Fail(error, lineNo, "INDEX %02d before INDEX 01", number);
+        if (postgapGiven) return Fail(error, lineNo, "INDEX %02d after POSTGAP", number);
         CuePos pos = {sheet->fileCount - 1, frame};
         if (havePos && pos.file == lastPos.file && frame <= lastPos.frame)
             return Fail(error, lineNo, "INDEX %02d at %.*s does not come after the one before it",
@@ -245,16 +308,14 @@ struct Parser {
         if (l.openQuote) return Fail(error, lineNo, "a quote is not closed");
         if (l.count == 0) return true;
         const Word& cmd = l.words[0];
+        if (Is(cmd, "REM") && l.count > 1 && Is(l.words[1], "SESSION")) return OnSession(l);
         for (const char* skip : kSkippedCommands)
             if (Is(cmd, skip)) return true;
         if (Is(cmd, "FILE")) return OnFile(l);
         if (Is(cmd, "TRACK")) return OnTrack(l);
         if (Is(cmd, "INDEX")) return OnIndex(l);
-        if (Is(cmd, "PREGAP") || Is(cmd, "POSTGAP"))
-            return Fail(
-                error, lineNo,
-                "%.*s is not supported: record the gap in the BIN and mark it with INDEX 00",
-                Shown(cmd), cmd.p);
+        if (Is(cmd, "PREGAP")) return OnGap(l, true);
+        if (Is(cmd, "POSTGAP")) return OnGap(l, false);
         return Fail(error, lineNo, "unknown command '%.*s'", Shown(cmd), cmd.p);
     }
 };
@@ -283,51 +344,125 @@ bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* e
         i = end + 1;
     }
     if (sheet->trackCount == 0) return Fail(error, 0, "no TRACK in the sheet");
-    return parser.FinishTrack() && parser.FinishFile();
+    return parser.FinishTrack() && parser.FinishFile() && parser.FinishSession();
 }
+
+namespace {
+
+// Lays the disc out extent by extent: the FILEs' frames one after another
+// ("recorded" frames, counted across the FILEs), with gaps put between them.
+struct DiscBuilder {
+    DiscLayout* layout;
+    const uint32_t* fileStart; // of each FILE in recorded frames, and past the last
+    CueError* error;
+    uint64_t disc = 0;     // the next sector
+    uint32_t recorded = 0; // the next recorded frame
+
+    bool Add(ExtentKind kind, uint32_t frames, int file = -1, uint32_t fileFrame = 0) {
+        if (frames == 0) return true;
+        if (disc + frames > kMaxDiscSectors || layout->extentCount >= kMaxExtents)
+            return Fail(error, 0, "the disc is too large");
+        layout->extents[layout->extentCount++] = {uint32_t(disc), frames, kind, file, fileFrame};
+        disc += frames;
+        return true;
+    }
+
+    // The recorded frames up to `end`, a piece for each FILE they lie in.
+    bool AddRecorded(uint32_t end) {
+        for (int f = 0; recorded < end; f++) {
+            if (recorded >= fileStart[f + 1]) continue;
+            uint32_t upTo = end < fileStart[f + 1] ? end : fileStart[f + 1];
+            if (!Add(ExtentKind::File, upTo - recorded, f, recorded - fileStart[f])) return false;
+            recorded = upTo;
+        }
+        return true;
+    }
+};
+
+} // namespace
 
 bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* layout,
                 CueError* error) {
     error->line = 0;
     error->message[0] = 0;
     layout->fileCount = sheet.fileCount;
-    layout->fileStart[0] = 0;
+    layout->extentCount = 0;
+    uint32_t fileStart[kMaxCueFiles + 1] = {};
     uint64_t total = 0;
     for (int f = 0; f < sheet.fileCount; f++) {
         uint64_t bytes = fileBytes[f];
+        layout->fileBytes[f] = bytes;
         if (bytes == 0)
             return Fail(error, sheet.fileLines[f], "FILE \"%s\" is empty", sheet.files[f]);
-        if (bytes % kSectorBytes)
+        // A WAVE's samples need not fill the last frame: the rest is silence.
+        if (bytes % kSectorBytes && sheet.fileTypes[f] == FileType::Binary)
             return Fail(
                 error, sheet.fileLines[f],
                 "FILE \"%s\" is not a whole number of 2352-byte sectors (%u bytes left over)",
                 sheet.files[f], unsigned(bytes % kSectorBytes));
-        total += bytes / kSectorBytes;
+        total += (bytes + kSectorBytes - 1) / kSectorBytes;
         if (total > kMaxDiscSectors)
             return Fail(error, sheet.fileLines[f], "FILE \"%s\" makes the disc too large",
                         sheet.files[f]);
-        layout->fileStart[f + 1] = uint32_t(total);
+        fileStart[f + 1] = uint32_t(total);
     }
-    layout->leadOut = uint32_t(total);
-    layout->trackCount = sheet.trackCount;
+    // Where each track's pregap and INDEX 01 lie among the recorded frames.
+    uint32_t recorded[kMaxTracks][2];
     for (int t = 0; t < sheet.trackCount; t++) {
         const CueTrack& ct = sheet.tracks[t];
         CuePos where[2] = {ct.hasPregap ? ct.pregap : ct.start, ct.start};
-        uint32_t lba[2];
         for (int k = 0; k < 2; k++) {
             int f = where[k].file;
-            if (where[k].frame >= layout->fileStart[f + 1] - layout->fileStart[f])
+            if (where[k].frame >= fileStart[f + 1] - fileStart[f])
                 return Fail(error, ct.line, "track %02d: INDEX %02d lies past the end of \"%s\"",
                             ct.number, k == 0 && ct.hasPregap ? 0 : 1, sheet.files[f]);
-            lba[k] = layout->fileStart[f] + where[k].frame;
+            recorded[t][k] = fileStart[f] + where[k].frame;
+        }
+    }
+
+    DiscBuilder b = {layout, fileStart, error};
+    layout->trackCount = sheet.trackCount;
+    for (int t = 0; t < sheet.trackCount; t++) {
+        const CueTrack& ct = sheet.tracks[t];
+        if (!b.AddRecorded(recorded[t][0])) return false;
+        if (t > 0) {
+            if (!b.Add(ExtentKind::Silence, sheet.tracks[t - 1].postgapSilence)) return false;
+            // A later session: the gap up to its first track's own pregap,
+            // which stands for the standard one as far as it goes.
+            uint32_t ownPregap = ct.pregapSilence + (recorded[t][1] - recorded[t][0]);
+            uint32_t unreadable = kSessionLeadOutFrames + kSessionLeadInFrames;
+            if (ownPregap < kStandardPregapFrames) unreadable += kStandardPregapFrames - ownPregap;
+            if (ct.session != sheet.tracks[t - 1].session &&
+                !b.Add(ExtentKind::Unreadable, unreadable))
+                return false;
         }
         DiscTrack& dt = layout->tracks[t];
         dt.number = ct.number;
         dt.mode = ct.mode;
-        dt.pregapStart = lba[0];
-        dt.start = lba[1];
+        dt.session = ct.session;
+        dt.pregapStart = uint32_t(b.disc);
+        if (!b.Add(ExtentKind::Silence, ct.pregapSilence) || !b.AddRecorded(recorded[t][1]))
+            return false;
+        dt.start = uint32_t(b.disc);
     }
+    if (!b.AddRecorded(fileStart[sheet.fileCount]) ||
+        !b.Add(ExtentKind::Silence, sheet.tracks[sheet.trackCount - 1].postgapSilence))
+        return false;
+    layout->leadOut = uint32_t(b.disc);
+    layout->sessionCount = sheet.tracks[sheet.trackCount - 1].session;
     return true;
+}
+
+int ExtentIndexOf(const DiscLayout& layout, uint32_t lba) {
+    int low = 0, high = layout.extentCount - 1;
+    while (low < high) {
+        int mid = (low + high + 1) / 2;
+        if (layout.extents[mid].start <= lba)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return low;
 }
 
 int TrackIndexOf(const DiscLayout& layout, uint32_t lba) {

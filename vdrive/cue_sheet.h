@@ -7,6 +7,7 @@
 namespace vdrive {
 
 constexpr int kMaxTracks = 99;
+constexpr int kMaxSessions = kMaxTracks;
 constexpr int kMaxCueFiles = kMaxTracks;
 constexpr int kMaxCueName = 260;
 constexpr uint32_t kSectorBytes = 2352;
@@ -14,8 +15,16 @@ constexpr uint32_t kFramesPerSecond = 75;
 constexpr uint32_t kSecondsPerMinute = 60;
 constexpr int kCueMessageChars = 160;
 constexpr uint32_t kMaxDiscSectors = 1u << 30; // what LayOutDisc accepts in all
+// Before the first track of a later session: the lead-out of the one before
+// and the lead-in of the new one, never readable; then its 150-frame pregap.
+constexpr uint32_t kSessionLeadOutFrames = 6750;
+constexpr uint32_t kSessionLeadInFrames = 4500;
+constexpr uint32_t kStandardPregapFrames = 150;
 
-enum class TrackMode : uint8_t { Audio, Mode1Raw };
+enum class TrackMode : uint8_t { Audio, Mode1Raw, Mode2Raw };
+// BINARY: raw little-endian frames. WAVE: the samples of a RIFF WAVE file's
+// data chunk, which CueImage finds; the last frame may be short.
+enum class FileType : uint8_t { Binary, Wave };
 
 // A place in the image: a frame offset within one of the sheet's FILEs.
 struct CuePos {
@@ -25,17 +34,21 @@ struct CuePos {
 
 struct CueTrack {
     int number;
-    int line; // where the TRACK line stands, for messages
+    int line;    // where the TRACK line stands, for messages
+    int session; // 1 unless a REM SESSION nn came before
     TrackMode mode;
     bool hasPregap; // INDEX 00 given
     bool hasStart;  // INDEX 01 given
     CuePos pregap;
     CuePos start;
+    uint32_t pregapSilence;  // PREGAP: frames on the disc before the track, not in a file
+    uint32_t postgapSilence; // POSTGAP: the same after it
 };
 
 struct CueSheet {
     int fileCount;
     char files[kMaxCueFiles][kMaxCueName];
+    FileType fileTypes[kMaxCueFiles];
     int fileLines[kMaxCueFiles];
     int trackCount;
     CueTrack tracks[kMaxTracks];
@@ -46,31 +59,58 @@ struct CueError {
     char message[kCueMessageChars];
 };
 
-// Parses a sheet held in memory. FILE "name" BINARY, TRACK nn AUDIO | MODE1/2352,
-// INDEX nn mm:ss:ff; REM, TITLE, PERFORMER and the like are skipped. Anything
-// else, or anything out of order, fails with the line and a message.
+// Parses a sheet held in memory, UTF-8 with or without a byte order mark, CRLF
+// or LF. FILE "name" BINARY | WAVE, TRACK nn AUDIO | MODE1/2352 | MODE2/2352,
+// INDEX nn mm:ss:ff, PREGAP and POSTGAP mm:ss:ff, REM SESSION nn; other REMs,
+// TITLE, PERFORMER, FLAGS, ISRC and the like are skipped. Anything else, or
+// anything out of order, fails with the line and a message.
 bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* error);
 
 struct DiscTrack {
     int number;
     TrackMode mode;
-    uint32_t pregapStart; // first sector recorded for this track (INDEX 00 or 01)
+    int session;
+    uint32_t pregapStart; // first sector of the track's pregap (PREGAP, INDEX 00), or INDEX 01
     uint32_t start;       // INDEX 01, the address the TOC lists
 };
 
-// The disc as a drive sees it: LBA 0 is the first sector of the first FILE and
-// the FILEs follow each other; the lead-out is the total sector count.
+// A run of sectors and where they come from.
+enum class ExtentKind : uint8_t {
+    File,      // frames of a FILE, from `fileFrame` on
+    Silence,   // PREGAP and POSTGAP: zeros
+    Unreadable // the lead-out, lead-in and pregap between sessions
+};
+struct DiscExtent {
+    uint32_t start;
+    uint32_t frames;
+    ExtentKind kind;
+    int file;
+    uint32_t fileFrame;
+};
+// Every FILE, cut where gaps come between its tracks, and the gaps.
+constexpr int kMaxExtents = kMaxCueFiles + 4 * kMaxTracks + 2;
+
+// The disc as a drive sees it: LBA 0 is the first sector of the first FILE;
+// the FILEs follow each other with the gaps the sheet asks for between their
+// tracks; the lead-out is the end of the last of them.
 struct DiscLayout {
     int trackCount;
     DiscTrack tracks[kMaxTracks];
     uint32_t leadOut;
+    int sessionCount;
+    int extentCount;
+    DiscExtent extents[kMaxExtents]; // in order, with no room between them
     int fileCount;
-    uint32_t fileStart[kMaxCueFiles + 1]; // fileStart[fileCount] == leadOut
+    uint64_t fileBytes[kMaxCueFiles]; // the bytes of frames each FILE holds
 };
 
-// Places the sheet's tracks given the size in bytes of each of its files.
+// Places the sheet's tracks given the bytes of frames each of its files holds
+// (for a WAVE, its data chunk).
 bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* layout,
                 CueError* error);
+
+// The extent that holds `lba` (below the lead-out), as an index into layout.extents.
+int ExtentIndexOf(const DiscLayout& layout, uint32_t lba);
 
 // The track whose TOC range [start, next start) holds `lba`, or -1 (an index
 // into layout.tracks). Sectors before the first track's start count as its own.

@@ -31,7 +31,14 @@ SystemFile OpenForReading(const char* path, unsigned long* error) {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
-        return kNoFile;
+        // A name from a cue sheet in UTF-8 rather than the system's code page.
+        WCHAR wide[MAX_PATH];
+        bool ascii = true;
+        for (const char* p = path; *p; p++) ascii = ascii && static_cast<unsigned char>(*p) < 0x80;
+        if (!ascii && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH))
+            h = CreateFileW(wide, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return kNoFile;
     }
     return reinterpret_cast<SystemFile>(h);
 }

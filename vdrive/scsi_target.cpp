@@ -22,6 +22,7 @@ constexpr uint8_t kAscMediumChanged = 0x28;
 constexpr uint8_t kAscMediumNotPresent = 0x3A;
 constexpr uint8_t kAscRemovalPrevented = 0x53;
 constexpr uint8_t kAscqRemovalPrevented = 0x02;
+constexpr uint8_t kAscEndOfUserArea = 0x63; // reading into a lead-out or lead-in
 constexpr uint8_t kAscIllegalModeForTrack = 0x64;
 
 constexpr unsigned kMaxCdb = 16;
@@ -49,7 +50,9 @@ constexpr uint8_t kLoEjBit = 0x02;
 constexpr uint8_t kStartBit = 0x01;
 constexpr uint8_t kPreventBit = 0x01;
 constexpr uint8_t kTocFormatMask = 0x0F;
-constexpr int kTocLegacyFormatShift = 6;
+constexpr int kTocLegacyFormatShift = 6; // older drives take the format in the control byte
+constexpr uint8_t kTocFormatToc = 0x00;
+constexpr uint8_t kTocFormatSessions = 0x01;
 constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr int kSectorTypeShift = 2;
 constexpr uint8_t kSectorTypeMask = 0x07;
@@ -77,6 +80,8 @@ constexpr size_t kVendorAt = 8, kProductAt = 16, kRevisionAt = 32;
 constexpr size_t kTocHeader = 4;
 constexpr size_t kTocDescriptor = 8;
 constexpr size_t kTocMaxBytes = kTocHeader + kTocDescriptor * (kMaxTracks + 1);
+constexpr size_t kSessionInfoBytes = kTocHeader + kTocDescriptor;
+constexpr uint8_t kFirstSession = 1;
 constexpr size_t kSubChannelHeader = 4;
 constexpr size_t kSubChannelPosition = 16;
 
@@ -308,8 +313,11 @@ void ScsiTarget::ReadSubChannel(Request& r) {
 }
 
 void ScsiTarget::ReadToc(Request& r) {
-    if ((r.cdb[kTocFormatAt] & kTocFormatMask) || (r.cdb[kTocControlAt] >> kTocLegacyFormatShift))
-        return r.Fail(kSenseIllegalRequest, kAscInvalidField);
+    uint8_t format = r.cdb[kTocFormatAt] & kTocFormatMask;
+    if (format == kTocFormatToc) format = uint8_t(r.cdb[kTocControlAt] >> kTocLegacyFormatShift);
+    if (format == kTocFormatSessions) return ReadSessionInfo(r);
+    if (format != kTocFormatToc) return r.Fail(kSenseIllegalRequest, kAscInvalidField);
+    // Every session's tracks, and the lead-out of the last session.
     const DiscLayout& d = *layout_;
     const DiscTrack& last = d.tracks[d.trackCount - 1];
     uint8_t from = r.cdb[kTocStartTrackAt];
@@ -334,6 +342,22 @@ void ScsiTarget::ReadToc(Request& r) {
     r.Reply(reply, uint32_t(at), Be16(r.cdb + kAllocAt));
 }
 
+// The sessions, and the first track of the last one.
+void ScsiTarget::ReadSessionInfo(Request& r) {
+    const DiscLayout& d = *layout_;
+    int t = d.trackCount - 1;
+    while (t > 0 && d.tracks[t - 1].session == d.tracks[t].session) t--;
+    uint8_t reply[kSessionInfoBytes] = {};
+    PutBe16(reply + kReplyLengthAt, uint32_t(kSessionInfoBytes - kTocFirstAt));
+    reply[kTocFirstAt] = kFirstSession;
+    reply[kTocLastAt] = uint8_t(d.sessionCount);
+    reply[kTocHeader + kDescControlAt] = AdrControl(d.tracks[t]);
+    reply[kTocHeader + kDescTrackAt] = uint8_t(d.tracks[t].number);
+    PutAddress(reply + kTocHeader + kDescAddressAt, d.tracks[t].start,
+               (r.cdb[kMsfAt] & kMsfBit) != 0, kMsfOffset);
+    r.Reply(reply, kSessionInfoBytes, Be16(r.cdb + kAllocAt));
+}
+
 void ScsiTarget::ReadCd(Request& r) {
     uint32_t lba = Be32(r.cdb + kCdLbaAt), count = Be24(r.cdb + kCdCountAt);
     uint8_t sectorType = (r.cdb[kCdSectorTypeAt] >> kSectorTypeShift) & kSectorTypeMask;
@@ -346,7 +370,7 @@ void ScsiTarget::ReadCd(Request& r) {
     if (!(r.cdb[kCdSelectAt] & kMainChannelBits)) return; // nothing selected: nothing sent
 
     uint8_t partial[kSectorBytes];
-    // Frames that lie one after another in one file go in one read; after a
+    // Frames that lie one after another in one extent go in one read; after a
     // read that fails, frame by frame, so the failure names its own frame.
     bool oneByOne = false;
     for (uint32_t i = 0; i < count;) {
@@ -357,19 +381,17 @@ void ScsiTarget::ReadCd(Request& r) {
             return;
         }
         if (!ReadableAudio(a, r)) return;
-        int file = FileOf(a);
-        uint64_t offset = uint64_t(a - layout_->fileStart[file]) * kSectorBytes;
         uint32_t room = r.dataLen - uint32_t(at);
         if (room < kSectorBytes) {
-            if (!files_->Read(file, offset, partial, kSectorBytes))
+            if (!FetchFrames(a, 1, partial))
                 return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
             std::memcpy(r.data + at, partial, room);
             r.result->transferred += room;
             r.result->overrun = true;
             return;
         }
-        uint32_t run = oneByOne ? 1 : RunOfFrames(a, file, count - i, room / kSectorBytes);
-        if (!files_->Read(file, offset, r.data + at, run * kSectorBytes)) {
+        uint32_t run = oneByOne ? 1 : RunOfFrames(a, count - i, room / kSectorBytes);
+        if (!FetchFrames(a, run, r.data + at)) {
             if (run > 1) {
                 oneByOne = true;
                 continue;
@@ -383,6 +405,10 @@ void ScsiTarget::ReadCd(Request& r) {
 
 // Checks one frame as READ CD must before sending it; fails the request if not.
 bool ScsiTarget::ReadableAudio(uint32_t lba, Request& r) const {
+    if (layout_->extents[ExtentIndexOf(*layout_, lba)].kind == ExtentKind::Unreadable) {
+        r.FailAt(kSenseIllegalRequest, kAscEndOfUserArea, lba);
+        return false;
+    }
     const DiscTrack& track = layout_->tracks[RecordedTrackIndexOf(*layout_, lba)];
     if (track.mode != TrackMode::Audio) {
         r.FailAt(kSenseIllegalRequest, kAscIllegalModeForTrack, lba);
@@ -395,17 +421,28 @@ bool ScsiTarget::ReadableAudio(uint32_t lba, Request& r) const {
     return true;
 }
 
-int ScsiTarget::FileOf(uint32_t lba) const {
-    int file = 0;
-    while (file + 1 < layout_->fileCount && lba >= layout_->fileStart[file + 1]) file++;
-    return file;
+// The `count` frames from `lba` on, all in one extent: a FILE's bytes (and
+// silence past the end of a WAVE's samples), or silence.
+bool ScsiTarget::FetchFrames(uint32_t lba, uint32_t count, uint8_t* dst) const {
+    const DiscExtent& e = layout_->extents[ExtentIndexOf(*layout_, lba)];
+    uint32_t bytes = count * kSectorBytes;
+    if (e.kind != ExtentKind::File) {
+        std::memset(dst, 0, bytes);
+        return true;
+    }
+    uint64_t offset = uint64_t(e.fileFrame + (lba - e.start)) * kSectorBytes;
+    uint64_t held = layout_->fileBytes[e.file] - offset;
+    uint32_t got = held < bytes ? uint32_t(held) : bytes;
+    std::memset(dst + got, 0, bytes - got);
+    return files_->Read(e.file, offset, dst, got);
 }
 
 // How many frames from `lba` (itself readable, at most `limit`) are audio,
-// free of read errors and in `file`, so that one read fetches them all.
-uint32_t ScsiTarget::RunOfFrames(uint32_t lba, int file, uint32_t limit, uint32_t room) const {
+// free of read errors and in its extent, so that one read fetches them all.
+uint32_t ScsiTarget::RunOfFrames(uint32_t lba, uint32_t limit, uint32_t room) const {
     uint32_t most = limit < room ? limit : room;
-    uint32_t end = layout_->fileStart[file + 1];
+    const DiscExtent& e = layout_->extents[ExtentIndexOf(*layout_, lba)];
+    uint32_t end = e.start + e.frames;
     uint32_t run = 1;
     while (run < most && lba + run < end && !InReadError(lba + run) &&
            layout_->tracks[RecordedTrackIndexOf(*layout_, lba + run)].mode == TrackMode::Audio)

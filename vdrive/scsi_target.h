@@ -9,7 +9,7 @@
 
 namespace vdrive {
 
-// The bytes behind a disc: what its BIN files hold.
+// The bytes behind a disc: what its files hold (of a WAVE, its samples).
 class ImageFiles {
   public:
     virtual ~ImageFiles() {}
@@ -82,11 +82,12 @@ class ScsiTarget {
     void StartStopUnit(Request& r);
     void ReadSubChannel(Request& r);
     void ReadToc(Request& r);
+    void ReadSessionInfo(Request& r);
     void ReadCd(Request& r);
     bool InReadError(uint32_t lba) const;
     bool ReadableAudio(uint32_t lba, Request& r) const;
-    int FileOf(uint32_t lba) const;
-    uint32_t RunOfFrames(uint32_t lba, int file, uint32_t limit, uint32_t room) const;
+    bool FetchFrames(uint32_t lba, uint32_t count, uint8_t* dst) const;
+    uint32_t RunOfFrames(uint32_t lba, uint32_t limit, uint32_t room) const;
 
     uint8_t type_;
     bool unitAttentionEnabled_;

@@ -3,6 +3,8 @@
 // display shows meanwhile.
 #include "deck_fixture.h"
 
+#include "cd/aspi.h"
+
 namespace deck_test {
 namespace {
 
@@ -45,6 +47,8 @@ TEST_F(PlayTest, SequentialPlaysTrackAfterTrackThenStopsAndPlayStartsTheLastAgai
     }
     ASSERT_TRUE(deck_.ClickButton(kCmdPlay));
     ASSERT_TRUE(WaitForOpenings(4));
+    // The opening's file comes before its first sound.
+    ASSERT_TRUE(WaitUntil([] { return td_test::ReadCaptureOpening(3).size() >= kFrameBytes; }));
     EXPECT_EQ(TrackPlayed(td_test::ReadCaptureOpening(3)), 3);
     ASSERT_TRUE(deck_.ClickButton(kCmdStop));
 }
@@ -235,6 +239,89 @@ TEST_P(MediaKeyTest, PlayPauseStopAndTheTrackKeysWorkAsTheirButtons) {
 INSTANTIATE_TEST_SUITE_P(Focus, MediaKeyTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "OnAnotherWindow" : "OnTheDeck");
+                         });
+
+// Discs as people own them: a CD Extra (a data session after its audio), a
+// mixed-mode disc (data first) and a single. Every mode plays only their audio
+// tracks, whole; no READ CD meets a data track or the gap before a session; a
+// data track cannot be saved. (Without pregaps a track's frames end where the
+// TOC ends it, the last before a session at that session's lead-out.)
+class OwnedDiscTest : public DeckTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    // Plays (in the mode lit) until `more` tracks have started, then stops:
+    // the track each of them played.
+    std::vector<int> Played(size_t more) {
+        size_t before = OpeningCount();
+        EXPECT_TRUE(deck_.ClickButton(kCmdPlay));
+        EXPECT_TRUE(WaitForOpenings(before + more, 30000));
+        int lastOpening = int(before + more) - 1; // its file comes before its first sound
+        EXPECT_TRUE(WaitUntil(
+            [&] { return td_test::ReadCaptureOpening(lastOpening).size() >= kFrameBytes; }));
+        EXPECT_TRUE(deck_.ClickButton(kCmdStop));
+        EXPECT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+        std::vector<int> tracks;
+        for (size_t i = before; i < before + more; i++)
+            tracks.push_back(TrackPlayed(td_test::ReadCaptureOpening(int(i))));
+        return tracks;
+    }
+};
+
+TEST_P(OwnedDiscTest, PlaysStepsAndSavesItsAudioTracksOnly) {
+    InsertDisc(GetParam());
+    StartDeck();
+    std::vector<const td_disc::TrackLayout*> audio;
+    for (const td_disc::TrackLayout& t : disc_.layout.tracks)
+        if (!t.data) audio.push_back(&t);
+    const int first = audio.front()->number, last = audio.back()->number;
+    if (first > 1) { // a mixed-mode disc opens on its data track
+        std::string path = td_test::ScratchDir() + "\\data.wav";
+        ASSERT_TRUE(SaveTrackAs(path));
+        std::vector<DeckProcess::Box> boxes = TakeBoxes(1500);
+        EXPECT_TRUE(boxes.size() == 1 && boxes[0].text == kCannotReadCd);
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlay));
+    ASSERT_TRUE(WaitForOpenings(audio.size()));
+    td_test::SettledCapture(1000);
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    ASSERT_EQ(OpeningCount(), audio.size());
+    for (size_t i = 0; i < audio.size(); i++)
+        EXPECT_TRUE(td_test::ReadCaptureOpening(int(i)) ==
+                    td_test::ExpectedFrames(disc_, audio[i]->start, audio[i]->frames - kEndMargin))
+            << i;
+    for (auto [button, track] : {std::pair(kCmdNextTrack, first), {kCmdPreviousTrack, last}}) {
+        ASSERT_TRUE(deck_.ClickButton(button));
+        std::string shown = "0" + std::to_string(track) + "-";
+        EXPECT_TRUE(WaitUntil([&] { return deck_.TrackNumber() == shown; }, 5000)) << shown;
+    }
+    // Random: never the track just played (a single plays once); repeat: in turn.
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlayMode));
+    std::vector<int> random = Played(audio.size() == 1 ? 1 : 4);
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlayMode));
+    std::vector<int> repeat = Played(audio.size() + 2);
+    int previous = audio.size() == 1 ? 0 : last;
+    for (int t : random) {
+        EXPECT_TRUE(t >= first && t <= last && t != previous) << t;
+        previous = t;
+    }
+    for (size_t i = 1; i < repeat.size(); i++)
+        EXPECT_EQ(repeat[i], repeat[i - 1] == last ? first : repeat[i - 1] + 1) << i;
+    for (const td_test::VLogLine& l : drive_.Commands()) {
+        if (l.cdb[0] != 0xBE) continue; // READ CD
+        uint32_t lba = uint32_t(l.cdb[2] << 24 | l.cdb[3] << 16 | l.cdb[4] << 8 | l.cdb[5]);
+        uint32_t end = lba + uint32_t(l.cdb[6] << 16 | l.cdb[7] << 8 | l.cdb[8]);
+        EXPECT_TRUE(l.status == SS_COMP && lba >= audio.front()->start &&
+                    end <= audio.back()->start + audio.back()->frames)
+            << l.text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, OwnedDiscTest,
+                         ::testing::Values("150 150 --session data:150", "data:150 150 150", "225"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.index == 0   ? "CdExtra"
+                                                : info.index == 1 ? "MixedMode"
+                                                                  : "Single");
                          });
 
 } // namespace

@@ -195,8 +195,7 @@ class DeckSoakTest : public DeckTest {
         uint32_t frames = uint32_t(data.size() / kFrameBytes);
         for (const td_test::VDisc* disc : {&discA_, &discB_})
             for (const td_disc::TrackLayout& t : disc->layout.tracks)
-                if (frames <= t.frames - kEndMargin &&
-                    (boxShown || frames == t.frames - kEndMargin) &&
+                if (frames <= t.frames && (boxShown || frames == t.frames) &&
                     data == td_test::ExpectedFrames(*disc, t.start, frames))
                     return;
         Fail(path + ": not " + (boxShown ? "a run" : "the whole") + " of one track's frames (" +

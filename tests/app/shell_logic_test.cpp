@@ -15,24 +15,43 @@
 
 namespace {
 
-TEST(PlayModes, EachModeGivesItsNextTrackOrNone) {
+// `kinds` names each track in order: 'a' audio, 'd' data.
+TrackSet AudioOf(const std::string& kinds) {
+    TrackSet audio;
+    for (size_t i = 0; i < kinds.size(); i++)
+        if (kinds[i] == 'a') audio.Add(int(i) + 1);
+    return audio;
+}
+
+TEST(PlayModes, EachModeGivesItsNextTrackOrNonePassingOverDataTracks) {
+    const std::string twelve(12, 'a');
     struct Case {
-        int mode, current, count, startAtCurrent, next;
+        int mode, current;
+        std::string kinds;
+        int startAtCurrent, next;
     } cases[] = {
-        {kModeSequential, 5, 12, 1, 5},  // after Stop: the current track again
-        {kModeSequential, 12, 12, 0, 0}, // the last track ended: nothing follows
-        {kModeRepeat, 12, 12, 1, 1},     // wraps; the flag is not consulted
-        {kModeRandom, 1, 1, 0, 0},       // nothing else to draw
-        {kModeRandom, 1, 2, 0, 2},       // one other track: always that one
-        {kPlayModeCount, 1, 12, 1, 0},   {-1, 1, 12, 1, 0},
+        {kModeSequential, 5, twelve, 1, 5},  // after Stop: the current track again
+        {kModeSequential, 12, twelve, 0, 0}, // the last track ended: nothing follows
+        {kModeRepeat, 12, twelve, 1, 1},     // wraps; the flag is not consulted
+        {kModeRandom, 1, "aa", 0, 2},        // one other track: always that one
+        {kModeRandom, 1, "a", 1, 1},         // a single: Play plays it,
+        {kModeRandom, 1, "a", 0, 0},         // and nothing follows it
+        {kModeSequential, 1, "daaa", 1, 2},  // a mixed-mode disc starts at its first audio track
+        {kModeSequential, 3, "aaad", 0, 0},  // a CD Extra ends with its last one
+        {kModeRepeat, 3, "aaad", 0, 1},      {kModeRepeat, 4, "daaa", 0, 2},
+        {kModeRandom, 1, "da", 1, 2},        {kModeRepeat, 1, "dd", 1, 0},
+        {kPlayModeCount, 1, twelve, 1, 0},   {-1, 1, twelve, 1, 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(NextTrackForMode(c.mode, c.current, c.count, c.startAtCurrent), c.next)
-            << "mode " << c.mode << ", current " << c.current << ", flag " << c.startAtCurrent;
+        EXPECT_EQ(NextTrackForMode(c.mode, c.current, int(c.kinds.size()), c.startAtCurrent,
+                                   AudioOf(c.kinds)),
+                  c.next)
+            << "mode " << c.mode << ", current " << c.current << " of " << c.kinds;
     for (int current = 1; current <= 5; current++)
         for (int draw = 0; draw < 200; draw++) {
-            int next = NextTrackForMode(kModeRandom, current, 5, draw & 1);
-            EXPECT_TRUE(next >= 1 && next <= 5 && next != current) << current << " -> " << next;
+            int next = NextTrackForMode(kModeRandom, current, 5, draw & 1, AudioOf("adaad"));
+            EXPECT_TRUE(next != current && (next == 1 || next == 3 || next == 4))
+                << current << " -> " << next;
         }
 }
 

@@ -68,8 +68,10 @@ class TrackSaving : public ::testing::Test {
     void SetUp() override { RegisterGaugeClass(GetModuleHandleA(nullptr)); }
     void TearDown() override { DestroyWindow(owner); }
 
-    VDisc Open(const std::string& description, const std::string& readErrors = "") {
-        VDisc disc = MakeDisc(description);
+    VDisc Open(const std::string& description, const std::string& readErrors = "",
+               const std::string& name = "disc") {
+        VDisc disc = MakeDisc(description, name);
+        drive.devices.clear();
         VDevice& d = drive.AddCdRom(0, 1, disc.cuePath);
         d.unitAttention = false;
         d.readErrors = readErrors;
@@ -124,38 +126,43 @@ TEST(WavFileWriter, AFullDiskLeavesAValidShorterFile) {
     EXPECT_TRUE(file == CdWav(Bytes(file.size() - kWavHeaderBytes, 0x5A)));
 }
 
-TEST_F(TrackSaving, SavesTracksByteForByteInBlocksAsAnotherToolReadsTheImage) {
-    VDisc disc = Open("200 150/30 47");
+// Whole tracks, the last one (of the disc, of a session) too, exactly as bchunk
+// cuts them out of the image; a data track is never saved.
+TEST_F(TrackSaving, SavesWholeTracksByteForByteInBlocksAsAnotherToolReadsTheImage) {
+    VDisc disc = Open("200 150 47 131");
     // A path that cannot be created saves nothing, and sends nothing: no lock.
     size_t sent = drive.Commands().size();
     EXPECT_EQ(SaveTrack(player, owner, 1, (ScratchDir() + "\\no such\\1.wav").c_str()), 0u);
     EXPECT_EQ(drive.Commands().size(), sent);
     EXPECT_TRUE(boxes.Seen().empty()) << boxes.Texts();
-
-    const DWORD second = disc.layout.tracks[1].start, third = disc.layout.tracks[2].start;
     std::string dir = ScratchDir() + "\\";
-    ASSERT_TRUE(WriteTextFile(dir + "2.wav", std::string(100000, 'x'))); // replaced whole
-    EXPECT_EQ(SaveTrack(player, owner, 2, (dir + "2.wav").c_str()), 130u * kFrameBytes);
-    EXPECT_EQ(SaveTrack(player, owner, 3, (dir + "3.wav").c_str()), 27u * kFrameBytes);
-    EXPECT_EQ(Reads(drive), (std::vector<int>{26, 26, 26, 26, 26, 26, 1}));
-    EXPECT_TRUE(ReadFileBytes(dir + "2.wav") == CdWav(ExpectedFrames(disc, second, 130)));
-    EXPECT_TRUE(ReadFileBytes(dir + "3.wav") == CdWav(ExpectedFrames(disc, third, 27)));
+    ASSERT_TRUE(WriteTextFile(dir + "2.wav", std::string(400000, 'x'))); // replaced whole
+    EXPECT_EQ(SaveTrack(player, owner, 2, (dir + "2.wav").c_str()), 150u * kFrameBytes);
+    EXPECT_EQ(SaveTrack(player, owner, 3, (dir + "3.wav").c_str()), 47u * kFrameBytes);
+    EXPECT_EQ(Reads(drive), (std::vector<int>{26, 26, 26, 26, 26, 20, 26, 21}));
+    EXPECT_TRUE(ReadFileBytes(dir + "3.wav") == CdWav(ExpectedFrames(disc, 350, 47)));
 
-    // bchunk cuts the same tracks out of the image on its own.
-    std::string cue = ToUnixPath(disc.cuePath);
-    std::string bin = cue.substr(0, cue.size() - 4) + ".bin";
-    std::string out = ToUnixPath(ScratchDir()) + "/bchunk";
-    ASSERT_EQ(RunLinuxCommand("bchunk -w " + bin + " " + cue + " " + out + " >/dev/null"), 0);
-    for (const char* track : {"2", "3"}) {
-        Bytes ours = ReadFileBytes(dir + track + ".wav");
-        Bytes theirs = ReadFileBytes(FromUnixPath(out + "0" + track + ".wav"));
-        ASSERT_GE(theirs.size(), ours.size()) << track;
-        // Their header's sizes count the whole track, margin and all.
-        EXPECT_TRUE(Bytes(theirs.begin() + 8, theirs.begin() + 36) ==
-                    Bytes(ours.begin() + 8, ours.begin() + 36));
-        EXPECT_TRUE(Bytes(theirs.begin() + kWavHeaderBytes, theirs.begin() + ours.size()) ==
-                    Bytes(ours.begin() + kWavHeaderBytes, ours.end()))
-            << track;
+    for (const char* image : {"200 150 47 131", "300 200 --session data:100"}) {
+        SCOPED_TRACE(image);
+        const std::string name = image[0] == '2' ? "four" : "extra";
+        disc = Open(image, "", name);
+        std::string cue = ToUnixPath(disc.cuePath);
+        std::string bin = cue.substr(0, cue.size() - 4) + ".bin";
+        std::string out = ToUnixPath(ScratchDir()) + "/bchunk";
+        ASSERT_EQ(RunLinuxCommand("bchunk -w " + bin + " " + cue + " " + out + " >/dev/null"), 0);
+        for (const td_disc::TrackLayout& t : disc.layout.tracks) {
+            std::string ours = dir + name + std::to_string(t.number) + ".wav";
+            DWORD saved = SaveTrack(player, owner, t.number, ours.c_str());
+            if (t.data) {
+                EXPECT_EQ(saved, 0u);
+                EXPECT_EQ(GetFileAttributesA(ours.c_str()), INVALID_FILE_ATTRIBUTES);
+                continue;
+            }
+            Bytes theirs =
+                ReadFileBytes(FromUnixPath(out + "0" + std::to_string(t.number) + ".wav"));
+            EXPECT_EQ(saved, t.frames * kFrameBytes);
+            EXPECT_TRUE(ReadFileBytes(ours) == theirs) << t.number;
+        }
     }
 }
 
@@ -167,7 +174,7 @@ TEST_F(TrackSaving, TheTrayStaysLockedWhileSaving) {
     g_ejectingPlayer = &player;
     g_ejected = true;
     SetTimer(nullptr, 0, 1, EjectOnce);
-    EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str()), 180u * kFrameBytes);
+    EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str()), 200u * kFrameBytes);
     EXPECT_FALSE(g_ejected);
     EXPECT_EQ(player.GetState(), MCI_MODE_STOP); // still closed; the tray was unlocked after
     EXPECT_TRUE(player.Eject());

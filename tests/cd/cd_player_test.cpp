@@ -143,10 +143,12 @@ TEST_P(CdPlayerTest, AReadErrorEndsThePlaybackWithNothingStale) {
     EXPECT_TRUE(PlayToEnd() == ExpectedFrames(disc, 0, 600 / kTransferFrames * kTransferFrames));
 }
 
-TEST_P(CdPlayerTest, OpensOnlyDiscsOfTwoTracksOrMorePlaysTheirTracksAndLocksTheDoor) {
-    drive.AddCdRom(0, 1, MakeDisc("300", "single").cuePath).unitAttention = false;
+TEST_P(CdPlayerTest, OpensOnlyDiscsWithAudioPlaysTheirTracksAndLocksTheDoor) {
+    drive.AddCdRom(0, 1, MakeDisc("data:300", "data").cuePath).unitAttention = false;
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 0);
+    Open("300", "", "single");
+    EXPECT_EQ(player.TrackCount(), 1);
     Open("300 200", "", "two");
     EXPECT_EQ(player.TrackCount(), 2);
     EXPECT_EQ(player.CurrentTrack(), 1);
@@ -161,6 +163,22 @@ TEST_P(CdPlayerTest, OpensOnlyDiscsOfTwoTracksOrMorePlaysTheirTracksAndLocksTheD
     EXPECT_TRUE(player.UnlockDoor());
     EXPECT_TRUE(player.Eject());
     EXPECT_EQ(player.GetState(), MCI_MODE_OPEN);
+}
+
+// The display's length of a CD Extra's last audio track and the 30-second
+// skips stop at the first session's lead-out; from a mixed-mode disc's data
+// track, Play goes to its first audio track.
+TEST_P(CdPlayerTest, DataTracksAndTheGapBeforeASessionArePassedOver) {
+    Open("300 200 --session data:100", "", "extra");
+    EXPECT_EQ(player.TrackLength(2), 200u);
+    player.SeekTo(400);
+    player.Skip30Seconds(true);
+    EXPECT_EQ(player.StreamPosition(), 0u);
+    VDisc disc = Open("data:100 300 200", "", "mixed");
+    player.PauseResume();
+    EXPECT_TRUE(PlayToEnd() == ExpectedFrames(disc, 100, 300 - kTrackEndMargin));
+    player.Skip30Seconds(false);
+    EXPECT_EQ(player.StreamPosition(), 100u);
 }
 
 TEST_P(CdPlayerTest, OpensTheSecondDriveWhenTheFirstHasNoDisc) {

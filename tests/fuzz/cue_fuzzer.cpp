@@ -2,7 +2,7 @@
 // layout, then the drive itself: what READ TOC and READ CD answer must agree
 // with the layout and with the bytes of the BIN files, and the player's own
 // TOC parsing must read the drive's reply back to the same addresses.
-// Input: the sheet's text. The BIN files are made up to fit it, or not.
+// Input: the sheet's text. The files are made up to fit it, or not.
 #include "cd/toc.h"
 #include "fuzz_check.h"
 #include "vdrive/cue_sheet.h"
@@ -22,7 +22,10 @@ constexpr uint8_t kCddaSectorType = 0x04; // expected sector type 1, in bits 2-4
 constexpr uint8_t kMainChannel = 0xF8;
 constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr uint8_t kAdrControlAudio = 0x10, kAdrControlData = 0x14;
-constexpr uint8_t kAscLbaOutOfRange = 0x21, kAscIllegalModeForTrack = 0x64;
+constexpr uint8_t kAscLbaOutOfRange = 0x21, kAscEndOfUserArea = 0x63,
+                  kAscIllegalModeForTrack = 0x64;
+constexpr uint8_t kTocFormatSessions = 1;
+constexpr uint32_t kStandardPregap = 150;
 constexpr size_t kReadTocCdb = 10, kReadCdCdb = 12;
 constexpr uint32_t kExtraFrames = 75;
 constexpr uint32_t kReadSpan = 3; // frames a READ CD asks for around a boundary
@@ -99,6 +102,12 @@ struct Drive {
     }
 };
 
+const DiscExtent& ExtentAt(const DiscLayout& layout, uint32_t lba) {
+    int e = 0;
+    while (e + 1 < layout.extentCount && layout.extents[e + 1].start <= lba) e++;
+    return layout.extents[e];
+}
+
 void CheckReadCd(Drive& drive, const DiscLayout& layout, uint32_t lba, uint32_t count) {
     uint8_t cdb[kReadCdCdb] = {kOpReadCd, kCddaSectorType, 0,           0, 0, 0, 0,
                                0,         uint8_t(count),  kMainChannel};
@@ -107,17 +116,22 @@ void CheckReadCd(Drive& drive, const DiscLayout& layout, uint32_t lba, uint32_t 
     drive.Run(cdb, sizeof cdb, data.data(), data.size());
     if (uint64_t(lba) + count > layout.leadOut) return FUZZ_CHECK(drive.Failed(kAscLbaOutOfRange));
     for (uint32_t a = lba; a < lba + count; a++) {
+        const DiscExtent& e = ExtentAt(layout, a);
+        if (e.kind == ExtentKind::Unreadable)
+            return FUZZ_CHECK(drive.Failed(kAscEndOfUserArea) && drive.result.sense.info == a);
         // The mode is that of the track whose recorded sectors hold the frame.
         int t = 0;
         while (t + 1 < layout.trackCount && layout.tracks[t + 1].pregapStart <= a) t++;
         if (layout.tracks[t].mode != TrackMode::Audio)
             return FUZZ_CHECK(drive.Failed(kAscIllegalModeForTrack) &&
                               drive.result.sense.info == a);
-        int file = 0;
-        while (file + 1 < layout.fileCount && a >= layout.fileStart[file + 1]) file++;
-        uint64_t offset = uint64_t(a - layout.fileStart[file]) * kSectorBytes;
-        for (uint32_t b = 0; b < kSectorBytes; b++)
-            FUZZ_CHECK(data[size_t(a - lba) * kSectorBytes + b] == ImageByte(file, offset + b));
+        // A file's bytes; silence in a gap and past the samples of a WAVE.
+        uint64_t offset = uint64_t(e.fileFrame + a - e.start) * kSectorBytes;
+        for (uint32_t b = 0; b < kSectorBytes; b++) {
+            bool held = e.kind == ExtentKind::File && offset + b < layout.fileBytes[e.file];
+            FUZZ_CHECK(data[size_t(a - lba) * kSectorBytes + b] ==
+                       (held ? ImageByte(e.file, offset + b) : 0));
+        }
     }
     FUZZ_CHECK(drive.status == kStatusGood && drive.result.transferred == data.size());
 }
@@ -150,17 +164,35 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     if (!taken) return;
     uint32_t leadOut = ConvertTocAddresses(reply.data(), header.last);
     FUZZ_CHECK(leadOut == layout.leadOut);
-    TocTable toc = {reply.data(), header.first, header.last, leadOut};
+    // The first track of the last session tells where the session before it
+    // ends (as far as its pregap is the standard one), and the gap between
+    // them belongs to no track.
+    uint8_t sessions[kSessionReplySize] = {};
+    cdb[2] = kTocFormatSessions;
+    drive.Run(cdb, sizeof cdb, sessions, sizeof sessions);
+    int last = n - 1;
+    while (last > 0 && layout.tracks[last - 1].session == layout.tracks[last].session) last--;
+    TocTable toc = {reply.data(), header.first, header.last, leadOut,
+                    LastSessionFirstTrack(sessions, header.first, header.last)};
+    FUZZ_CHECK(toc.lastSessionFirst == (layout.sessionCount > 1 ? layout.tracks[last].number : 0));
     for (int t = 0; t < n; t++) {
         const DiscTrack& track = layout.tracks[t];
         FUZZ_CHECK(TocTrackStart(toc, track.number) == track.start);
         uint32_t next = t + 1 < n ? layout.tracks[t + 1].start : layout.leadOut;
-        FUZZ_CHECK(TocTrackLength(toc, track.number) == next - track.start);
+        uint32_t end = TocTrackEnd(toc, track.number);
+        const DiscExtent& gap = ExtentAt(layout, layout.tracks[last].pregapStart - 1);
+        if (t + 1 != last || last == 0)
+            FUZZ_CHECK(end == next);
+        else if (next - layout.tracks[last].pregapStart <= kStandardPregap)
+            FUZZ_CHECK(gap.kind == ExtentKind::Unreadable && end == gap.start);
+        FUZZ_CHECK(TocTrackLength(toc, track.number) == end - track.start);
         for (uint32_t a : {track.pregapStart, track.start, next - 1}) {
             int index = TrackIndexOf(layout, a);
             FUZZ_CHECK(index >= 0);
+            int number = layout.tracks[index].number;
             if (a >= layout.tracks[0].start)
-                FUZZ_CHECK(TocTrackOfAddress(toc, a) == layout.tracks[index].number);
+                FUZZ_CHECK(TocTrackOfAddress(toc, a) ==
+                           (a < TocTrackEnd(toc, number) ? number : 0));
         }
     }
     FUZZ_CHECK(TocTrackOfAddress(toc, layout.leadOut) == 0);
@@ -168,18 +200,31 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
 
 void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
                  const DiscLayout& layout) {
-    FUZZ_CHECK(layout.trackCount == sheet.trackCount && layout.fileCount == sheet.fileCount &&
-               layout.fileStart[0] == 0);
-    for (int f = 0; f < layout.fileCount; f++)
-        FUZZ_CHECK(layout.fileStart[f + 1] - layout.fileStart[f] ==
-                   bytes[size_t(f)] / kSectorBytes);
-    FUZZ_CHECK(layout.leadOut == layout.fileStart[layout.fileCount] &&
-               layout.leadOut <= kMaxDiscSectors);
+    FUZZ_CHECK(layout.trackCount == sheet.trackCount && layout.fileCount == sheet.fileCount);
+    // The extents follow each other from 0 to the lead-out, and the files'
+    // frames come in order, each once: gaps lie only between them.
+    uint64_t at = 0, frame = 0;
+    int file = 0;
+    for (int i = 0; i < layout.extentCount; i++) {
+        const DiscExtent& e = layout.extents[i];
+        FUZZ_CHECK(e.start == at && e.frames > 0);
+        at += e.frames;
+        if (e.kind != ExtentKind::File) continue;
+        if (file + 1 < layout.fileCount && frame * kSectorBytes >= bytes[size_t(file)])
+            file++, frame = 0;
+        FUZZ_CHECK(e.file == file && e.fileFrame == frame);
+        frame += e.frames;
+    }
+    FUZZ_CHECK(file == layout.fileCount - 1 &&
+               frame == (bytes.back() + kSectorBytes - 1) / kSectorBytes);
+    FUZZ_CHECK(layout.leadOut == at && layout.leadOut <= kMaxDiscSectors);
     for (int t = 0; t < layout.trackCount; t++) {
         const DiscTrack& dt = layout.tracks[t];
         const CueTrack& ct = sheet.tracks[t];
-        FUZZ_CHECK(dt.number == ct.number && dt.mode == ct.mode);
-        FUZZ_CHECK(dt.start == layout.fileStart[ct.start.file] + ct.start.frame);
+        FUZZ_CHECK(dt.number == ct.number && dt.mode == ct.mode && dt.session == ct.session);
+        const DiscExtent& e = ExtentAt(layout, dt.start); // INDEX 01 in its file
+        FUZZ_CHECK(e.kind == ExtentKind::File && e.file == ct.start.file &&
+                   e.fileFrame + (dt.start - e.start) == ct.start.frame);
         FUZZ_CHECK(dt.pregapStart <= dt.start && dt.start < layout.leadOut);
         FUZZ_CHECK(t == 0 || dt.pregapStart > layout.tracks[t - 1].start);
         FUZZ_CHECK(TrackIndexOf(layout, dt.start) == t);
@@ -195,35 +240,38 @@ void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
     drive->target.SetUnitAttention(false);
     drive->target.SetMedium(&layout, &bins);
     CheckToc(*drive, layout);
-    for (int t = 0; t < layout.trackCount; t++) {
+    for (int t = 0; t < layout.trackCount; t++)
         CheckReadCd(*drive, layout, layout.tracks[t].pregapStart, 1);
-        CheckReadCd(*drive, layout, std::max(layout.tracks[t].start, 1u) - 1, kReadSpan);
-    }
-    for (int f = 1; f <= layout.fileCount; f++)
-        CheckReadCd(*drive, layout, layout.fileStart[f] - 1, kReadSpan);
+    for (int i = 0; i < layout.extentCount; i++)
+        CheckReadCd(*drive, layout, std::max(layout.extents[i].start, 1u) - 1, kReadSpan);
 }
 
-// The BIN sizes to try for one sheet, and whether the layout must take them:
-// just enough, more than enough, the last a frame short or a byte over, the
-// first empty, and the first as large as the disc may be, then a frame more.
+// The file sizes to try for one sheet, and whether the layout must take them:
+// just enough, more than enough, the last a frame short or a byte over (which
+// a WAVE pads), the first empty, and the first as large as the disc may be
+// (with no gaps beside), then a frame more.
 struct SizeTrial {
     std::vector<uint64_t> bytes;
     bool fits;
 };
 
-std::vector<SizeTrial> Trials(const std::vector<uint64_t>& need) {
+std::vector<SizeTrial> Trials(const CueSheet& sheet, const std::vector<uint64_t>& need) {
     uint64_t total = 0;
     for (uint64_t n : need) total += n;
     const uint64_t others = total - need[0];
+    bool gaps = sheet.tracks[sheet.trackCount - 1].session > 1;
+    for (int t = 0; t < sheet.trackCount; t++)
+        gaps |= sheet.tracks[t].pregapSilence + sheet.tracks[t].postgapSilence > 0;
     auto sized = [&](uint64_t extra, bool fits) {
         SizeTrial s{{}, fits};
         for (uint64_t n : need) s.bytes.push_back((n + extra) * kSectorBytes);
         return s;
     };
     std::vector<SizeTrial> t(7, sized(0, false));
-    t[0].fits = total <= kMaxDiscSectors;
-    t[1] = sized(kExtraFrames, total + kExtraFrames * need.size() <= kMaxDiscSectors);
-    t[5].fits = others < kMaxDiscSectors;
+    t[0].fits = true; // a sheet's INDEX times cannot make a disc too large
+    t[1] = sized(kExtraFrames, true);
+    t[3].fits = sheet.fileTypes[sheet.fileCount - 1] == FileType::Wave;
+    t[5].fits = others < kMaxDiscSectors && !gaps;
     t[2].bytes.back() -= kSectorBytes;
     t[3].bytes.back() += 1;
     t[4].bytes[0] = 0;
@@ -249,7 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<uint64_t> need = CheckSheet(*sheet, text.get(), size);
     std::unique_ptr<DiscLayout> layout(new DiscLayout());
-    for (const SizeTrial& trial : Trials(need)) {
+    for (const SizeTrial& trial : Trials(*sheet, need)) {
         bool laid = LayOutDisc(*sheet, trial.bytes.data(), layout.get(), &error);
         FUZZ_CHECK(laid == trial.fits);
         if (laid)

@@ -35,8 +35,7 @@ void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> add
         uint32_t start = TocTrackStart(toc, t), length = TocTrackLength(toc, t);
         if (!loaded) continue;
         FUZZ_CHECK(start == (t > toc.last ? toc.leadOut : AddressOf(original, std::max(t, 1) - 1)));
-        FUZZ_CHECK(length ==
-                   (t < toc.first || t > toc.last ? 0 : TocTrackStart(toc, t + 1) - start));
+        FUZZ_CHECK(length == (t < toc.first || t > toc.last ? 0 : TocTrackEnd(toc, t) - start));
         addresses.insert(addresses.end(), {start - 1, start, start + 1});
     }
     FUZZ_CHECK(TocTrackStart(toc, kMaxTrackNumber + 1) == (toc.reply ? toc.leadOut : 0));
@@ -46,7 +45,7 @@ void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> add
     for (uint32_t a : addresses) {
         int found = TocTrackOfAddress(toc, a), expected = 0;
         for (int t = toc.last; t >= toc.first; t--)
-            if (TocTrackStart(toc, t) <= a && a < TocTrackStart(toc, t + 1)) expected = t;
+            if (TocTrackStart(toc, t) <= a && a < TocTrackEnd(toc, t)) expected = t;
         FUZZ_CHECK(!loaded || found == expected);
         FUZZ_CHECK(found == 0 || (found >= toc.first && found <= toc.last));
     }
@@ -82,15 +81,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(TocAddress(reply, header.last) == leadOut);
         // A table with no tracks is refused by the player, which keeps these
         // numbers all the same.
-        Ask({reply, header.first, header.last, leadOut}, original.data(), extra);
+        // The last session's first track at the last track: the track before
+        // it ends that session's gap early, when it can.
+        Ask({reply, header.first, header.last, leadOut, header.last}, original.data(), extra);
     } else {
         // A refused reply leaves the numbers of the one before; any mix of
         // those with this buffer must still be safe to ask.
         Ask({reply, original[kFirstAt], original[kLastAt] % (kMaxTrackNumber + 1),
-             Be32(original.data())},
+             Be32(original.data()), 0},
             nullptr, extra);
     }
-    Ask({nullptr, 0, 0, 0}, nullptr, extra);
+    Ask({nullptr, 0, 0, 0, 0}, nullptr, extra);
     delete[] reply;
     return 0;
 }

@@ -29,6 +29,7 @@ constexpr char kInvalidField[] = "5/24/00";
 constexpr char kInvalidOpcode[] = "5/20/00";
 constexpr char kOutOfRange[] = "5/21/00";
 constexpr char kIllegalModeForTrack[] = "5/64/00";
+constexpr char kEndOfUserArea[] = "5/63/00";
 constexpr char kRemovalPrevented[] = "5/53/02";
 constexpr char kOverrun[] = "status 04/12/00"; // SS_ERR, HASTAT_DO_DU, STATUS_GOOD
 

@@ -1,8 +1,10 @@
 // The cue parser and the disc layout on their own, without the DLL.
 #include "vdrive/cue_sheet.h"
+#include "vdrive/wave_samples.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,29 @@ Parsed Parse(const std::string& text) {
 }
 
 constexpr uint64_t kSector = kSectorBytes;
+
+// A RIFF WAVE file of the chunks given, each an id and its body, padded where odd.
+std::string Riff(std::initializer_list<std::pair<std::string, std::string>> chunks) {
+    auto le32 = [](size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), 0}; };
+    std::string body = "WAVE";
+    for (const auto& [id, data] : chunks)
+        body += id + le32(data.size()) + data + (data.size() % 2 ? "\x01" : "");
+    return "RIFF" + le32(body.size()) + body;
+}
+
+// A fmt chunk of 16-bit stereo: its format tag and sample rate (below 65536).
+std::string Fmt(int tag, int rate) {
+    return {
+        char(tag), char(tag >> 8), 2, 0, char(rate), char(rate >> 8), 0, 0, 0, 0, 0, 0, 4, 0, 16,
+        0};
+}
+
+bool ReadString(void* file, uint64_t offset, void* dst, uint32_t bytes) {
+    const std::string& s = *static_cast<const std::string*>(file);
+    if (offset + bytes > s.size()) return false;
+    std::memcpy(dst, s.data() + offset, bytes);
+    return true;
+}
 
 } // namespace
 
@@ -64,6 +89,24 @@ TEST(CueSheet, ReadsFilesTracksAndBothPregapForms) {
     EXPECT_EQ(TrackIndexOf(layout, 900), -1);
 }
 
+// A WAVE's samples need not fill the last frame. The second session's track
+// has a PREGAP shorter than the standard one: the gap before it makes up the
+// rest, unreadable like the lead-out and lead-in.
+TEST(CueSheet, LaysGapsOfSilenceAndTheGapBeforeALaterSession) {
+    Parsed p = Parse("FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:00:10\n"
+                     "REM SESSION 02\nTRACK 02 MODE2/2352\nPREGAP 00:01:00\nINDEX 01 00:02:00\n");
+    ASSERT_TRUE(p.ok) << p.error.line << ": " << p.error.message;
+    uint64_t sizes[] = {200 * kSector + kSector / 2};
+    DiscLayout layout;
+    ASSERT_TRUE(LayOutDisc(*p.sheet, sizes, &layout, &p.error)) << p.error.message;
+    EXPECT_EQ(std::make_tuple(layout.tracks[1].session, layout.tracks[1].pregapStart,
+                              layout.tracks[1].start, layout.leadOut, layout.sessionCount),
+              std::make_tuple(2, 11485u, 11560u, 11611u, 2));
+    const DiscExtent& gap = layout.extents[ExtentIndexOf(layout, 11484)];
+    EXPECT_EQ(std::make_tuple(layout.extentCount, gap.kind, gap.start, layout.extents[4].fileFrame),
+              std::make_tuple(5, ExtentKind::Unreadable, 160u, 150u));
+}
+
 TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
     const std::string ok = "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
     struct Case {
@@ -74,11 +117,11 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
         {"REM only\n", 0, "no TRACK"},
         {"TRACK 01 AUDIO\n", 1, "TRACK before any FILE"},
         {"FILE a.bin BINARY\nINDEX 01 00:00:00\n", 2, "INDEX before any TRACK"},
-        {"FILE a.bin WAVE\n", 1, "not supported"},
+        {"FILE a.mp3 MP3\n", 1, "not supported (BINARY or WAVE)"},
         {"FILE \"a.bin BINARY\n", 1, "quote"},
         {"FILE a.bin\n", 1, "expected FILE"},
         {"FILE \"\" BINARY\n", 1, "empty name"},
-        {"FILE a.bin BINARY\nTRACK 01 MODE2/2352\n", 2, "MODE2/2352"},
+        {"FILE a.bin BINARY\nTRACK 01 MODE2/2336\n", 2, "MODE2/2336"},
         {"FILE a.bin BINARY\nTRACK 00 AUDIO\n", 2, "not 01 to 99"},
         {"FILE a.bin BINARY\nTRACK 100 AUDIO\n", 2, "not 01 to 99"},
         {ok + "TRACK 03 AUDIO\nINDEX 01 00:01:00\n", 4, "follows track 01"},
@@ -89,7 +132,16 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
         {ok + "TRACK 02 AUDIO\nINDEX 01 00:60:00\n", 5, "not a time"},
         {ok + "TRACK 02 AUDIO\nINDEX 01 00:01:75\n", 5, "not a time"},
         {ok + "TRACK 02 AUDIO\nINDEX 01 00:01:00 extra\n", 5, "expected INDEX"},
-        {ok + "PREGAP 00:02:00\n", 4, "PREGAP is not supported"},
+        {ok + "PREGAP 00:02:00\n", 4, "PREGAP after an INDEX"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPREGAP 1\n", 3, "not a time"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPREGAP 00:01:00\nPREGAP 00:01:00\n", 4, "second"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPOSTGAP 00:01:00\n", 3, "before INDEX 01"},
+        {ok + "POSTGAP 00:01:00\nINDEX 02 00:02:00\n", 5, "INDEX 02 after POSTGAP"},
+        {"REM SESSION 02\n" + ok, 1, "the next session is 01"},
+        {ok + "REM SESSION 03\n", 4, "the next session is 02"},
+        {ok + "REM SESSION 02\nREM SESSION 03\n", 5, "with no TRACK"},
+        {ok + "REM SESSION 02\n", 4, "REM SESSION 02 has no TRACK"},
+        {ok + "REM SESSION x\n", 4, "not 01 to 99"},
         {ok + "BANANA\n", 4, "unknown command 'BANANA'"},
         {ok + "TITLE x\x01y\n", 4, "not a line of text"},
         {"FILE a.bin BINARY\nFILE b.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", 1,
@@ -102,5 +154,32 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
                                   std::string(p.error.message).find(c.says) != std::string::npos),
                   std::make_tuple(false, c.line, true))
             << c.text << " -> " << p.error.message;
+    }
+}
+
+TEST(WaveSamples, FindsTheSamplesInAnyChunkOrderAndRefusesOtherFormats) {
+    const std::string cd = Fmt(1, 44100), samples(9, 's');
+    struct Case {
+        std::string file;
+        const char* says; // nullptr: taken
+        uint64_t offset = 0, bytes = 0;
+    } cases[] = {
+        {Riff({{"fmt ", cd}, {"data", samples}}), nullptr, 44, 9},
+        {Riff({{"LIST", "odd"}, {"data", samples}, {"fmt ", cd}}), nullptr, 32, 9},
+        {Riff({{"fmt ", cd}, {"data", samples}}).substr(0, 48), nullptr, 44, 4}, // cut short
+        {Riff({{"fmt ", Fmt(1, 48000)}, {"data", samples}}), "is 48000 Hz, 16-bit with 2"},
+        {Riff({{"fmt ", Fmt(3, 44100)}, {"data", samples}}), "not PCM (format 0x0003)"},
+        {Riff({{"data", samples}}), "no fmt chunk"},
+        {Riff({{"fmt ", cd}}), "no data chunk"},
+    };
+    for (const Case& c : cases) {
+        WaveSamples found = {};
+        char reason[kCueMessageChars] = "";
+        bool ok = FindWaveSamples(ReadString, const_cast<std::string*>(&c.file), c.file.size(),
+                                  &found, reason, sizeof reason);
+        EXPECT_EQ(std::make_tuple(ok, found.offset, found.bytes),
+                  std::make_tuple(!c.says, c.offset, c.bytes))
+            << reason;
+        EXPECT_TRUE(ok || std::string(reason).find(c.says) != std::string::npos) << reason;
     }
 }

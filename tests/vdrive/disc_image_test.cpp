@@ -84,7 +84,8 @@ TEST(DiscImage, DescriptionsAndTheirMistakes) {
                               l.tracks[2].pregapStart, l.tracks[3].start, l.leadOut),
               std::make_tuple(0u, 10u, 17u, 37u, 73u, 78u));
     for (const char* bad : {"", "--music", "0", "abc", "10 data:", "10/x", "--pregap",
-                            "--pregap x 5", "-5", "10 --loud", "1999999 2"}) {
+                            "--pregap x 5", "-5", "10 --loud", "1999999 2", "--session 10",
+                            "10 --session", "10 --session --session 5", "10+x"}) {
         EXPECT_FALSE(ParseDiscDescription(bad, &plan, &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }

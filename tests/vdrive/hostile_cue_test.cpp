@@ -151,6 +151,12 @@ TEST_F(HostileCue, BinsThatAreMissingEmptyShortOrNotFiles) {
     EXPECT_FALSE(Insert("a folder", naming("folder.bin")));
     EXPECT_FALSE(
         Insert("the sheet itself", naming("sheet-" + std::to_string(serial_ + 1) + ".cue")));
+    const char wave48k[] = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xBB\0\0\0\xEE\x02\0"
+                           "\x04\0\x10\0data\0\0\0\0";
+    WriteFileBytes(ScratchDir() + "\\48k.wav", wave48k, sizeof wave48k - 1);
+    EXPECT_FALSE(
+        Insert("a WAVE of 48 kHz", "FILE 48k.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"));
+    EXPECT_NE(reason_.find("line 1: \"48k.wav\" is 48000 Hz"), std::string::npos) << reason_;
     EXPECT_TRUE(Insert("by its full path", naming(ScratchDir() + "\\one.bin")));
     EXPECT_TRUE(
         Insert("by a path that climbs out and back",

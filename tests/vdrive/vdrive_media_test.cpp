@@ -96,9 +96,9 @@ TEST_F(VirtualDriveMedia, ReadTocListsTheTracksAndSubChannelWhereTheLastReadWas)
     r = Run(CdbReadToc(false, kLeadOutTrack), kTocAlloc);
     EXPECT_EQ(Slice(r.data, 0, 7), (Bytes{0x00, 0x0A, 1, 3, 0, 0x14, 0xAA}));
     EXPECT_EQ(Outcome(CdbReadToc(false, 4), kTocAlloc), kInvalidField);
-    Bytes sessions = CdbReadToc(false, 0);
-    sessions[2] = 1;
-    EXPECT_EQ(Outcome(sessions, kTocAlloc), kInvalidField);
+    Bytes fullToc = CdbReadToc(false, 0);
+    fullToc[2] = 2;
+    EXPECT_EQ(Outcome(fullToc, kTocAlloc), kInvalidField);
 
     // The position is where the last read was.
     r = Run(CdbReadSubChannel(true, 16), 16);
@@ -150,6 +150,39 @@ TEST_F(VirtualDriveMedia, ReadCdGivesTheImageAcrossFilesAndRefusesDataAndTheLead
     c2[9] |= 0x02;
     EXPECT_EQ(Outcome(mode1, kFrame), kInvalidField);
     EXPECT_EQ(Outcome(c2, kFrame), kInvalidField);
+}
+
+// A CD Extra as rippers write it: the audio in a WAVE file named in UTF-8 (the
+// sheet with a byte order mark), PREGAP and POSTGAP silence in no file, a
+// second session after the standard gap, which no READ CD gets through.
+TEST_F(VirtualDriveMedia, ARippersSheetReadsAsTheDiscItDescribes) {
+    // Track 1 0-299, its postgap to 324, track 2's pregap to 399, track 2 to
+    // 599; session 2 from 12000 (the lead-out at 600, 11400 frames before it).
+    VDisc disc = MakeDisc("300+25 200/75 --silent-pregaps --wave --session data:100", "rip");
+    Bytes sheet = ReadFileBytes(disc.cuePath);
+    std::string text(sheet.begin(), sheet.end());
+    text.replace(text.find("rip.wav"), 3, "Caf\xC3\xA9");
+    std::wstring dir(MAX_PATH, L'\0');
+    dir.resize(MultiByteToWideChar(CP_ACP, 0, ScratchDir().c_str(), -1, &dir[0], MAX_PATH) - 1);
+    ASSERT_TRUE(MoveFileW((dir + L"\\rip.wav").c_str(), (dir + L"\\Caf\u00E9.wav").c_str()));
+    ASSERT_TRUE(WriteTextFile(ScratchDir() + "\\utf8.cue", "\xEF\xBB\xBF" + text));
+    drive.AddCdRom(0, 0, ScratchDir() + "\\utf8.cue").unitAttention = false;
+    drive.Apply();
+    ExecResult r = Run(CdbReadToc(false, 0), kTocAlloc); // every session's tracks
+    EXPECT_EQ(std::make_tuple(r.data[3], Be32(&r.data[16]), Be32(&r.data[24]), Be32(&r.data[32])),
+              std::make_tuple(BYTE(3), 400u, 12000u, 12100u));
+    Bytes sessions = CdbReadToc(true, 0);
+    sessions[2] = 1;
+    EXPECT_EQ(Slice(Run(sessions, kTocAlloc).data, 0, 12),
+              (Bytes{0, 0x0A, 1, 2, 0, 0x14, 3, 0, 0, 2, 42, 0}));
+
+    r = Run(CdbReadCd(0, 610), 610 * kFrame);
+    EXPECT_EQ(r.Outcome(), kEndOfUserArea);
+    EXPECT_EQ(Be32(r.sense + kSenseInfoAt), 600u);
+    EXPECT_TRUE(Slice(r.data, 0, 600 * kFrame) == ExpectedFrames(disc, 0, 600));
+    EXPECT_TRUE(Slice(r.data, 300 * kFrame, 100 * kFrame) == Bytes(100 * kFrame, 0));
+    EXPECT_EQ(Outcome(CdbReadCd(11999, 1), kFrame), kEndOfUserArea);
+    EXPECT_EQ(Outcome(CdbReadCd(12000, 1), kFrame), kIllegalModeForTrack);
 }
 
 TEST_F(VirtualDriveMedia, ReadErrorsAndAnImageCutShortFailWithMediumErrorAtTheirFrame) {

@@ -13,15 +13,29 @@ namespace {
 
 constexpr uint32_t kLeadInFrames = 150; // MSF addresses count the two-second lead-in
 constexpr uint32_t kSecondsPerMinute = 60;
+// Before a later session: the lead-out and lead-in, then a 150-frame pregap
+// (the track's own, as far as it goes), as the drive lays them.
+constexpr uint32_t kSessionLeadOutAndIn = 6750 + 4500;
+constexpr uint32_t kSessionPregap = 150;
 constexpr size_t kSyncBytes = 12;
 constexpr size_t kHeaderModeByte = 15;
-constexpr uint8_t kMode1 = 1;
+constexpr uint8_t kMode1 = 1, kMode2 = 2;
 constexpr int kMaxNumberDigits = 9;
 constexpr uint32_t kWriteChunkFrames = 75;
 constexpr char kPregapOption[] = "--pregap";
 constexpr char kSplitOption[] = "--split";
 constexpr char kMusicOption[] = "--music";
+constexpr char kSessionOption[] = "--session";
+constexpr char kWaveOption[] = "--wave";
+constexpr char kSilentPregapsOption[] = "--silent-pregaps";
 constexpr char kDataPrefix[] = "data:";
+constexpr char kMode2Prefix[] = "mode2:";
+// The WAVE files: an odd-sized LIST chunk (padded) and the format after it,
+// so that whatever reads them must walk the chunks as the format says.
+constexpr char kWaveSoftware[] = "mkdisc"; // INFO/ISFT, 7 bytes with its terminator
+constexpr uint32_t kWavePcmFormatBytes = 16;
+constexpr uint16_t kWaveChannels = 2, kWaveBits = 16;
+constexpr uint32_t kWaveRate = 44100;
 
 bool ParseCount(const std::string& text, uint32_t* value) {
     if (text.empty() || text.size() > size_t(kMaxNumberDigits)) return false;
@@ -34,11 +48,22 @@ bool ParseCount(const std::string& text, uint32_t* value) {
     return true;
 }
 
-// "[data:]FRAMES[/PREGAP]"
+bool TakePrefix(std::string* word, const char* prefix) {
+    size_t n = std::strlen(prefix);
+    if (word->compare(0, n, prefix) != 0) return false;
+    word->erase(0, n);
+    return true;
+}
+
+// "[data:|mode2:]FRAMES[/PREGAP][+POSTGAP]"
 bool ParseTrack(std::string word, TrackPlan* track, bool* ownPregap) {
-    size_t prefix = std::strlen(kDataPrefix);
-    track->data = word.compare(0, prefix, kDataPrefix) == 0;
-    if (track->data) word.erase(0, prefix);
+    track->mode2 = TakePrefix(&word, kMode2Prefix);
+    track->data = track->mode2 || TakePrefix(&word, kDataPrefix);
+    size_t plus = word.find('+');
+    if (plus != std::string::npos) {
+        if (!ParseCount(word.substr(plus + 1), &track->postgap)) return false;
+        word.erase(plus);
+    }
     size_t slash = word.find('/');
     *ownPregap = slash != std::string::npos;
     if (*ownPregap && !ParseCount(word.substr(slash + 1), &track->pregap)) return false;
@@ -53,6 +78,12 @@ std::string Msf(uint32_t frames) {
     return text;
 }
 
+std::string Two(int number) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02d", number % 100);
+    return text;
+}
+
 uint8_t Bcd(uint32_t v) {
     return uint8_t(v / 10 * 16 + v % 10);
 }
@@ -62,26 +93,61 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Writes frames [first, end) of the image to one BIN.
-bool WriteBin(const std::string& path, const DiscPlan& plan, const DiscLayout& layout,
-              uint32_t first, uint32_t end, std::string* error) {
+void PutLe(std::string* out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; i++, value >>= 8) *out += char(value & 0xFF);
+}
+
+// The chunks of a WAVE file before `dataBytes` bytes of samples.
+std::string WaveHeader(uint32_t dataBytes) {
+    std::string info = "INFOISFT";
+    PutLe(&info, sizeof kWaveSoftware, 4);
+    info.append(kWaveSoftware, sizeof kWaveSoftware);
+    std::string chunks = "LIST";
+    PutLe(&chunks, uint32_t(info.size()), 4);
+    chunks += info;
+    if (info.size() % 2) chunks += '\0';
+    chunks += "fmt ";
+    PutLe(&chunks, kWavePcmFormatBytes, 4);
+    PutLe(&chunks, 1, 2); // PCM
+    PutLe(&chunks, kWaveChannels, 2);
+    PutLe(&chunks, kWaveRate, 4);
+    PutLe(&chunks, kWaveRate * kStereoBytes, 4);
+    PutLe(&chunks, kStereoBytes, 2);
+    PutLe(&chunks, kWaveBits, 2);
+    chunks += "data";
+    PutLe(&chunks, dataBytes, 4);
+    std::string header = "RIFF";
+    PutLe(&header, uint32_t(4 + chunks.size() + dataBytes), 4);
+    return header + "WAVE" + chunks;
+}
+
+struct Range {
+    uint32_t first, end;
+};
+
+// The frames of the image in `ranges` as one file, a BIN or a WAVE.
+bool WriteImageFile(const std::string& path, const DiscPlan& plan, const DiscLayout& layout,
+                    const std::vector<Range>& ranges, bool wave, std::string* error) {
     File f(std::fopen(path.c_str(), "wb"));
     if (!f) {
         *error = "cannot create " + path;
         return false;
     }
+    uint32_t frames = 0;
+    for (const Range& r : ranges) frames += r.end - r.first;
+    std::string header = wave ? WaveHeader(frames * kFrameBytes) : std::string();
+    bool ok = std::fwrite(header.data(), 1, header.size(), f.get()) == header.size();
     std::vector<uint8_t> chunk(size_t(kWriteChunkFrames) * kFrameBytes);
-    for (uint32_t lba = first; lba < end;) {
-        uint32_t n = end - lba < kWriteChunkFrames ? end - lba : kWriteChunkFrames;
-        for (uint32_t i = 0; i < n; i++)
-            ImageFrame(plan, layout, lba + i, chunk.data() + size_t(i) * kFrameBytes);
-        if (std::fwrite(chunk.data(), kFrameBytes, n, f.get()) != n) {
-            *error = "cannot write " + path;
-            return false;
+    for (const Range& r : ranges) {
+        for (uint32_t lba = r.first; ok && lba < r.end;) {
+            uint32_t n = r.end - lba < kWriteChunkFrames ? r.end - lba : kWriteChunkFrames;
+            for (uint32_t i = 0; i < n; i++)
+                ImageFrame(plan, layout, lba + i, chunk.data() + size_t(i) * kFrameBytes);
+            ok = std::fwrite(chunk.data(), kFrameBytes, n, f.get()) == n;
+            lba += n;
         }
-        lba += n;
     }
-    if (std::fflush(f.get()) != 0) {
+    if (!ok || std::fflush(f.get()) != 0) {
         *error = "cannot write " + path;
         return false;
     }
@@ -93,16 +159,23 @@ bool WriteBin(const std::string& path, const DiscPlan& plan, const DiscLayout& l
 DiscLayout LayOut(const DiscPlan& plan) {
     DiscLayout layout;
     uint32_t at = 0;
-    int number = 1;
+    int number = 1, session = plan.tracks.empty() ? 1 : plan.tracks[0].session;
     for (const TrackPlan& t : plan.tracks) {
+        if (t.session != session)
+            at +=
+                kSessionLeadOutAndIn + (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
+        session = t.session;
         TrackLayout tl;
         tl.number = number++;
         tl.pregapStart = at;
         tl.start = at + t.pregap;
         tl.frames = t.frames;
+        tl.postgap = t.postgap;
         tl.data = t.data;
+        tl.mode2 = t.mode2;
+        tl.session = t.session;
         layout.tracks.push_back(tl);
-        at = tl.start + t.frames;
+        at = tl.start + t.frames + t.postgap;
     }
     layout.leadOut = at;
     return layout;
@@ -112,9 +185,21 @@ bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::st
     DiscPlan out;
     std::vector<bool> ownPregap;
     uint32_t pregap = 0;
+    int session = 1;
+    bool newSession = false;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string& a = args[i];
-        if (a == kPregapOption) {
+        if (a == kSessionOption) {
+            if (out.tracks.empty() || newSession) {
+                *error = "--session comes between two tracks";
+                return false;
+            }
+            newSession = true;
+        } else if (a == kWaveOption) {
+            out.wave = true;
+        } else if (a == kSilentPregapsOption) {
+            out.silentPregaps = true;
+        } else if (a == kPregapOption) {
             if (i + 1 >= args.size() || !ParseCount(args[i + 1], &pregap)) {
                 *error = "--pregap needs a number of frames";
                 return false;
@@ -128,9 +213,14 @@ bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::st
             TrackPlan t;
             bool own = false;
             if (!ParseTrack(a, &t, &own)) {
-                *error = "'" + a + "' is not a track ([data:]FRAMES[/PREGAP], FRAMES at least 1)";
+                *error = "'" + a +
+                         "' is not a track ([data:|mode2:]FRAMES[/PREGAP][+POSTGAP], FRAMES at "
+                         "least 1)";
                 return false;
             }
+            session += newSession;
+            newSession = false;
+            t.session = session;
             out.tracks.push_back(t);
             ownPregap.push_back(own);
         }
@@ -139,11 +229,17 @@ bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::st
         *error = "a disc has 1 to 99 tracks";
         return false;
     }
+    if (newSession) {
+        *error = "--session comes between two tracks";
+        return false;
+    }
     for (size_t i = 1; i < out.tracks.size(); i++)
         if (!ownPregap[i]) out.tracks[i].pregap = pregap;
-    uint64_t total = 0;
-    for (const TrackPlan& t : out.tracks) total += uint64_t(t.frames) + t.pregap;
-    if (total >= kMaxPatternLba) {
+    bool tooLong = false; // each part first, so that the sum cannot overflow
+    for (const TrackPlan& t : out.tracks)
+        tooLong |=
+            t.frames >= kMaxPatternLba || t.pregap >= kMaxPatternLba || t.postgap >= kMaxPatternLba;
+    if (tooLong || LayOut(out).leadOut >= kMaxPatternLba) {
         *error = "the disc is too long";
         return false;
     }
@@ -165,7 +261,7 @@ bool ParseDiscDescription(const std::string& text, DiscPlan* plan, std::string* 
     return ParseDiscArgs(words, plan, error);
 }
 
-void FillDataFrame(uint32_t lba, uint8_t* frame) {
+void FillDataFrame(uint32_t lba, uint8_t* frame, bool mode2) {
     FillFrame(lba, frame);
     frame[0] = 0;
     std::memset(frame + 1, 0xFF, kSyncBytes - 2);
@@ -174,18 +270,21 @@ void FillDataFrame(uint32_t lba, uint8_t* frame) {
     frame[kSyncBytes] = Bcd(a / (kFramesPerSecond * kSecondsPerMinute));
     frame[kSyncBytes + 1] = Bcd(a / kFramesPerSecond % kSecondsPerMinute);
     frame[kSyncBytes + 2] = Bcd(a % kFramesPerSecond);
-    frame[kHeaderModeByte] = kMode1;
+    frame[kHeaderModeByte] = mode2 ? kMode2 : kMode1;
 }
 
 void ImageFrame(const DiscPlan& plan, const DiscLayout& layout, uint32_t lba, uint8_t* frame) {
     size_t t = 0;
     while (t + 1 < layout.tracks.size() && lba >= layout.tracks[t + 1].pregapStart) t++;
     const TrackLayout& track = layout.tracks[t];
-    if (track.data) {
-        FillDataFrame(lba, frame);
+    bool pregap = lba < track.start;
+    if (lba >= track.start + track.frames || (pregap && plan.silentPregaps)) {
+        std::memset(frame, 0, kFrameBytes); // a postgap, a gap between sessions, a PREGAP
+    } else if (track.data) {
+        FillDataFrame(lba, frame, track.mode2);
     } else if (!plan.music) {
         FillFrame(lba, frame);
-    } else if (lba < track.start) {
+    } else if (pregap) {
         std::memset(frame, 0, kFrameBytes); // a pregap is silence
     } else {
         uint32_t first = (lba - track.start) * kFrameSamples, total = track.frames * kFrameSamples;
@@ -209,27 +308,41 @@ bool WriteDiscImage(const std::string& cuePath, const DiscPlan& plan, std::strin
 
     DiscLayout layout = LayOut(plan);
     std::string cue = "REM made by mkdisc\r\n";
-    uint32_t fileStart = 0;
+    bool sessions = layout.tracks.back().session > 1;
+    // A file begins at the first track, at every track with --split, and
+    // where WAVE audio meets a data track's BIN.
+    auto startsFile = [&](size_t k) {
+        return k == 0 || plan.filePerTrack ||
+               (plan.wave && layout.tracks[k].data != layout.tracks[k - 1].data);
+    };
+    uint32_t inFile = 0; // frames of the current file before the track
     for (size_t i = 0; i < layout.tracks.size(); i++) {
         const TrackLayout& t = layout.tracks[i];
-        if (i == 0 || plan.filePerTrack) {
-            char suffix[8] = "";
-            if (plan.filePerTrack) std::snprintf(suffix, sizeof suffix, "-%02d", t.number);
-            std::string name = stem + suffix + ".bin";
-            uint32_t end = plan.filePerTrack && i + 1 < layout.tracks.size()
-                               ? layout.tracks[i + 1].pregapStart
-                               : layout.leadOut;
-            if (!WriteBin(dir + name, plan, layout, t.pregapStart, end, error)) return false;
-            cue += "FILE \"" + name + "\" BINARY\r\n";
-            fileStart = t.pregapStart;
+        const TrackPlan& p = plan.tracks[i];
+        bool newSession = i == 0 ? sessions : t.session != layout.tracks[i - 1].session;
+        if (newSession) cue += "REM SESSION " + Two(t.session) + "\r\n";
+        bool wave = plan.wave && !t.data;
+        if (startsFile(i)) {
+            std::vector<Range> ranges; // this track and those after it in its file
+            for (size_t k = i; k < layout.tracks.size() && (k == i || !startsFile(k)); k++) {
+                const TrackLayout& u = layout.tracks[k];
+                ranges.push_back(
+                    {plan.silentPregaps ? u.start : u.pregapStart, u.start + u.frames});
+            }
+            std::string suffix = plan.filePerTrack || i > 0 ? "-" + Two(t.number) : "";
+            std::string name = stem + suffix + (wave ? ".wav" : ".bin");
+            if (!WriteImageFile(dir + name, plan, layout, ranges, wave, error)) return false;
+            cue += "FILE \"" + name + (wave ? "\" WAVE\r\n" : "\" BINARY\r\n");
+            inFile = 0;
         }
-        char line[48];
-        std::snprintf(line, sizeof line, "  TRACK %02d %s\r\n", t.number,
-                      t.data ? "MODE1/2352" : "AUDIO");
-        cue += line;
-        if (t.start != t.pregapStart)
-            cue += "    INDEX 00 " + Msf(t.pregapStart - fileStart) + "\r\n";
-        cue += "    INDEX 01 " + Msf(t.start - fileStart) + "\r\n";
+        cue += "  TRACK " + Two(t.number) +
+               (t.data ? (t.mode2 ? " MODE2/2352\r\n" : " MODE1/2352\r\n") : " AUDIO\r\n");
+        uint32_t recordedPregap = plan.silentPregaps ? 0 : p.pregap;
+        if (p.pregap && plan.silentPregaps) cue += "    PREGAP " + Msf(p.pregap) + "\r\n";
+        if (recordedPregap) cue += "    INDEX 00 " + Msf(inFile) + "\r\n";
+        cue += "    INDEX 01 " + Msf(inFile + recordedPregap) + "\r\n";
+        if (p.postgap) cue += "    POSTGAP " + Msf(p.postgap) + "\r\n";
+        inFile += recordedPregap + p.frames;
     }
     File f(std::fopen(cuePath.c_str(), "wb"));
     if (!f || std::fwrite(cue.data(), 1, cue.size(), f.get()) != cue.size() ||

@@ -8,15 +8,19 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: mkdisc OUT.cue [--pregap N] [--split] [--music] TRACK...\n"
-    "  TRACK        FRAMES, or data:FRAMES for a MODE1/2352 data track, either with\n"
-    "               /PREGAP for a pregap (INDEX 00) of its own: 9000, 6000/150, data:1500\n"
-    "               (75 frames make a second)\n"
+    "usage: mkdisc OUT.cue [--pregap N] [--split] [--wave] [--silent-pregaps] [--music]\n"
+    "              TRACK... [--session TRACK...]...\n"
+    "  TRACK        FRAMES, or data:FRAMES (mode2:FRAMES) for a MODE1/2352 (MODE2/2352)\n"
+    "               data track, either with /PREGAP for a pregap of its own and +POSTGAP\n"
+    "               for a postgap: 9000, 6000/150, data:1500+150 (75 frames make a second)\n"
     "  --pregap N   N frames of pregap before every track after the first that has none\n"
     "               of its own\n"
-    "  --split      one BIN per track (OUT-01.bin, ...) instead of OUT.bin\n"
+    "  --session    the tracks after it are a new session (as on a CD Extra)\n"
+    "  --split      one file per track (OUT-01.bin, ...) instead of OUT.bin\n"
+    "  --wave       the audio in WAVE files, data tracks in BINs of their own\n"
+    "  --silent-pregaps  pregaps as PREGAP lines (silence in no file), not INDEX 00\n"
     "  --music      a synthesized tune in the audio tracks instead of the test pattern\n"
-    "example: mkdisc demo.cue 9000 6000 data:1500 --pregap 150 --music\n";
+    "example: mkdisc demo.cue 9000 6000 --session data:1500 --pregap 150 --music\n";
 
 bool EndsWithCue(const std::string& path) {
     return path.size() > 4 && (path.compare(path.size() - 4, 4, ".cue") == 0 ||
@@ -44,7 +48,8 @@ int main(int argc, char** argv) {
     td_disc::DiscLayout layout = td_disc::LayOut(plan);
     std::printf("%s: %zu tracks, lead-out at %u\n", argv[1], layout.tracks.size(), layout.leadOut);
     for (const td_disc::TrackLayout& t : layout.tracks)
-        std::printf("  track %2d %-5s start %7u  frames %7u  pregap %u\n", t.number,
-                    t.data ? "data" : "audio", t.start, t.frames, t.start - t.pregapStart);
+        std::printf("  track %2d %-5s session %d  start %7u  frames %7u  pregap %u  postgap %u\n",
+                    t.number, t.data ? "data" : "audio", t.session, t.start, t.frames,
+                    t.start - t.pregapStart, t.postgap);
     return 0;
 }

@@ -61,7 +61,8 @@ bool StampOf(const char* path, FileStamp* stamp) {
         (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     stamp->size = uint64_t(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
-    stamp->time = uint64_t(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;
+    stamp->time =
+        uint64_t(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;
     return true;
 }
 

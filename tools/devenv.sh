@@ -61,7 +61,7 @@ td_wine_binary() {
 td_wine_env() {
     export TD_WINE WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
     TD_WINE=$(td_wine_binary)
-    WINEPREFIX=$TD_BUILD/wineprefix
+    WINEPREFIX=${TD_WINEPREFIX:-$TD_BUILD/wineprefix}
     WINEDEBUG=${WINEDEBUG:--all}
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;wnaspi32=n"
 }

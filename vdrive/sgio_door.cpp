@@ -71,12 +71,15 @@ struct StandIns {
     IoctlFn ioctl;
     int count;
     StandIn files[kMaxStandIns];
+    // A drive takes one command at a time: the others wait their turn.
+    pthread_mutex_t busy[kMaxStandIns];
 };
 
 StandIns g_standIns;
 pthread_once_t g_once = PTHREAD_ONCE_INIT;
 
 void FindStandIns() {
+    for (pthread_mutex_t& m : g_standIns.busy) pthread_mutex_init(&m, nullptr);
     g_standIns.fstat = reinterpret_cast<FstatFn>(dlsym(RTLD_NEXT, kFstatName));
     g_standIns.ioctl = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, kIoctlName));
     const char* list = std::getenv(kDevicesVariable);
@@ -133,13 +136,21 @@ uint8_t SrbDirection(int direction) {
     return direction == SG_DXFER_TO_DEV ? kSrbDirOut : 0;
 }
 
-// How long the device takes over a command sent now, or -1 with no device.
-long WaitFor(int index) {
+unsigned long NowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (unsigned long)(now.tv_sec) * kMsPerSecond + (unsigned long)(now.tv_nsec / kNsPerMs);
+}
+
+// How long the device still takes over a command sent `waited` ms ago that it
+// starts now, or -1 with no device: as over ASPI, a hang counts from the sending.
+long WaitFor(int index, unsigned long waited) {
     Locked hold;
     RefreshedTable();
     const Device* d = DeviceInOrder(index);
     if (!d) return -1;
-    return long(d->delayMs > d->hangMs ? d->delayMs : d->hangMs);
+    unsigned long hangLeft = d->hangMs > waited ? d->hangMs - waited : 0;
+    return long(d->delayMs > hangLeft ? d->delayMs : hangLeft);
 }
 
 // The command ran out of time: nothing came back, as the kernel reports it.
@@ -157,7 +168,8 @@ void TimedOut(sg_io_hdr_t* h, int index) {
 
 int Execute(sg_io_hdr_t* h, int index) {
     Locked hold;
-    Device* d = DeviceInOrder(RefreshedTable().configured ? index : -1);
+    RefreshedTable();
+    Device* d = DeviceInOrder(index);
     if (!d) return Fail(ENXIO);
     bool reads = SrbDirection(h->dxfer_direction) == kSrbDirIn;
     ScsiResult r;
@@ -185,6 +197,23 @@ int Execute(sg_io_hdr_t* h, int index) {
     return 0;
 }
 
+// Runs one command on the device; the kernel's time-out counts from when the
+// device takes it up.
+int RunInTurn(sg_io_hdr_t* h, int index, unsigned long sentAt) {
+    long wait = WaitFor(index, NowMs() - sentAt);
+    if (wait < 0) return Fail(ENXIO);
+    unsigned timeout = h->timeout ? h->timeout : kDefaultTimeoutMs;
+    if (static_cast<unsigned long>(wait) >= timeout) {
+        SleepMs(timeout);
+        TimedOut(h, index);
+    } else {
+        SleepMs(unsigned(wait));
+        if (Execute(h, index) != 0) return -1;
+    }
+    h->duration = unsigned(NowMs() - sentAt);
+    return 0;
+}
+
 int SgIo(sg_io_hdr_t* h, int index) {
     if (!h || h->interface_id != kInterfaceScsi) return Fail(EINVAL);
     if (h->cmd_len == 0 || h->cmd_len > kMaxCdbBytes || !h->cmdp) return Fail(EINVAL);
@@ -193,18 +222,12 @@ int SgIo(sg_io_hdr_t* h, int index) {
     h->host_status = h->driver_status = 0;
     h->resid = 0;
     h->info = 0;
-    long wait = WaitFor(index);
-    if (wait < 0) return Fail(ENXIO);
-    unsigned timeout = h->timeout ? h->timeout : kDefaultTimeoutMs;
-    if (static_cast<unsigned long>(wait) >= timeout) {
-        SleepMs(timeout);
-        h->duration = timeout;
-        TimedOut(h, index);
-        return 0;
-    }
-    SleepMs(unsigned(wait));
-    h->duration = unsigned(wait);
-    return Execute(h, index);
+    unsigned long sentAt = NowMs();
+    pthread_mutex_t* busy = &g_standIns.busy[index];
+    pthread_mutex_lock(busy);
+    int result = RunInTurn(h, index, sentAt);
+    pthread_mutex_unlock(busy);
+    return result;
 }
 
 // What the kernel tells of a SCSI device's place: target, LUN 0, channel, host.

@@ -38,7 +38,7 @@ constexpr int kInterfaceScsi = 'S';
 constexpr unsigned short kDidTimeOut = 0x03, kDidError = 0x07;
 constexpr unsigned short kDriverSense = 0x08, kDriverTimeout = 0x06;
 constexpr unsigned kDefaultTimeoutMs = 60000; // the block layer's, for a time-out of 0
-constexpr unsigned kIdTargetShift = 0, kIdChannelShift = 16, kIdHostShift = 24;
+constexpr unsigned kIdTargetShift = 0, kIdChannelShift = 16, kIdHostShift = 24, kIdFieldMask = 0xFF;
 // Wine's IOCTL_SCSI_GET_ADDRESS reports the channel plus two as the port (and
 // the host as the path): a channel two below the INI's adapter puts the device
 // at that adapter, where WNASPI32.DLL has it too.
@@ -113,9 +113,11 @@ int StandInOf(const struct stat& st) {
 }
 
 int StandInOfFd(int fd) {
+    const StandIns& s = Setup();
+    if (!s.count || !s.fstat) return -1;
     struct stat st;
     int saved = errno;
-    int index = Setup().fstat && Setup().fstat(fd, &st) == 0 ? StandInOf(st) : -1;
+    int index = s.fstat(fd, &st) == 0 ? StandInOf(st) : -1;
     errno = saved;
     return index;
 }
@@ -236,7 +238,7 @@ int GetIdLun(int* idLun, int index) {
     RefreshedTable();
     const Device* d = DeviceInOrder(index);
     if (!d) return Fail(ENXIO);
-    unsigned channel = unsigned(d->adapter - kWinePortFromChannel) & 0xFF;
+    unsigned channel = unsigned(d->adapter - kWinePortFromChannel) & kIdFieldMask;
     idLun[0] = int(unsigned(d->target) << kIdTargetShift | channel << kIdChannelShift |
                    unsigned(d->adapter) << kIdHostShift);
     idLun[1] = d->adapter;

@@ -142,11 +142,11 @@ td_standin_files() {
 }
 
 td_standins_map() {
-    local dir=$TD_BUILD/vdrive-sgio mapped=1
+    local dir=$TD_BUILD/vdrive-sgio version=1
     mkdir -p "$dir/disc"
     # shellcheck disable=SC2046
     touch $(td_standin_files)
-    [ "$(cat "$WINEPREFIX/.td-standins" 2>/dev/null)" = "$mapped" ] && return 0
+    [ "$(cat "$WINEPREFIX/.td-standins" 2>/dev/null)" = "$version" ] && return 0
     local reg=$dir/drives.reg i letter
     printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n' >"$reg"
     for i in "${!TD_STANDIN_LETTERS[@]}"; do
@@ -157,7 +157,7 @@ td_standins_map() {
     done
     "$TD_WINE" regedit /S "$(td_windows_path "$reg")" >/dev/null 2>&1
     wineserver -w
-    echo "$mapped" >"$WINEPREFIX/.td-standins"
+    echo "$version" >"$WINEPREFIX/.td-standins"
 }
 
 # Loads the SG_IO library into the Wine processes started from now on (not the

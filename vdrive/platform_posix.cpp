@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,8 @@ namespace {
 
 constexpr size_t kUnixPathBytes = 1024;
 constexpr mode_t kLogMode = 0644;
+constexpr char32_t kHighSurrogates = 0xD800, kLowSurrogates = 0xDC00, kAboveSurrogates = 0x10000;
+constexpr int kSurrogateBits = 10;
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -37,7 +40,8 @@ bool UnixPath(const char* path, char* out) {
                     ? std::snprintf(out, kUnixPathBytes, "%s/dosdevices/", prefix)
                     : std::snprintf(out, kUnixPathBytes, "%s/.wine/dosdevices/", home ? home : "");
         if (n < 0 || size_t(n) + 2 >= kUnixPathBytes) return false;
-        out[n++] = char(path[0] | 0x20); // the links are named in lower case
+        // The drive links are named in lower case.
+        out[n++] = char(std::tolower(static_cast<unsigned char>(path[0])));
         out[n++] = ':';
         out[n] = 0;
         path += 2;
@@ -103,13 +107,14 @@ bool FromWineEnvironment(const char16_t* env, const char* name, char* out, size_
         while (*end) end++;
         bool match = size_t(end - entry) > nameLen && entry[nameLen] == u'=';
         for (size_t i = 0; match && i < nameLen; i++)
-            match = entry[i] < 0x80 && (char(entry[i]) | 0x20) == (name[i] | 0x20);
+            match = entry[i] < 0x80 && std::tolower(entry[i]) == std::tolower(name[i]);
         if (match) {
             size_t at = 0;
             for (const char16_t* p = entry + nameLen + 1; p < end; p++) {
                 char32_t c = *p;
-                if (c >= 0xD800 && c < 0xDC00 && p + 1 < end)
-                    c = 0x10000 + ((c - 0xD800) << 10) + (*++p - 0xDC00);
+                if (c >= kHighSurrogates && c < kLowSurrogates && p + 1 < end)
+                    c = kAboveSurrogates + ((c - kHighSurrogates) << kSurrogateBits) +
+                        (*++p - kLowSurrogates);
                 if (!PutUtf8(c, out, size, &at)) return false;
             }
             out[at] = 0;

@@ -28,8 +28,9 @@ log = vdrive.log
 image = disc.cue
 INI
 
-# A headless run of its own: the device alone stands in, in a prefix of its own.
-unset DISPLAY
+# A headless run of its own: the device alone stands in, in a prefix of its own,
+# and the test session's display and small file system stay the session's.
+unset DISPLAY TD_SMALL_FS
 td_standins_start
 export TD_WINEPREFIX=$work/prefix TD_CDROM_DEVICES=$device TUNEDECK_VDRIVE_DEVICES=$device
 export TUNEDECK_VDRIVE

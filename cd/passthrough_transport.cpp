@@ -211,6 +211,13 @@ BYTE Send(SRB_ExecSCSICmd* b) {
     }
     b->SRB_HaStat = HASTAT_OK;
     b->SRB_TargStat = r.sptd.ScsiStatus;
+    // Wine hands back a command that the port gave up on (a time-out) as done,
+    // GOOD: all it shows is that none of the data came. No drive answers so.
+    if (r.sptd.ScsiStatus == STATUS_GOOD && r.sptd.DataIn == SCSI_IOCTL_DATA_IN &&
+        r.sptd.DataTransferLength == 0) {
+        b->SRB_HaStat = HASTAT_DO_DU;
+        return SS_ERR;
+    }
     if (r.sptd.ScsiStatus != STATUS_GOOD) {
         size_t room = b->SRB_SenseLen < sizeof b->SenseArea ? b->SRB_SenseLen : sizeof b->SenseArea;
         memcpy(b->SenseArea, r.sense, room);

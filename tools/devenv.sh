@@ -5,8 +5,8 @@
 TD_ROOT=${TD_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TD_BUILD=${TD_BUILD:-$TD_ROOT/build}
 TD_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-    googletest wine wine64 wine32:i386 xvfb xauth xdotool imagemagick x11-apps sox bchunk icoutils
-    clang libclang-rt-14-dev)
+    g++-multilib googletest wine wine64 wine32:i386 xvfb xauth xdotool imagemagick x11-apps sox bchunk
+    icoutils clang libclang-rt-14-dev)
 # The 32-bit Wine loader, which runs the i686 build (wine64 makes the prefix).
 TD_WINE32=/usr/lib/wine/wine
 
@@ -82,7 +82,7 @@ td_wine_binary() {
 td_wine_env() {
     export TD_WINE WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
     TD_WINE=$(td_wine_binary)
-    WINEPREFIX=$TD_BUILD/wineprefix
+    WINEPREFIX=${TD_WINEPREFIX:-$TD_BUILD/wineprefix}
     WINEDEBUG=${WINEDEBUG:--all}
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;wnaspi32=n"
 }
@@ -176,6 +176,7 @@ td_wine_start() {
         fi
         echo "$prefixVersion" >"$WINEPREFIX/.td-ready"
     fi
+    td_standins_map
     # A server left from an earlier session may hold a display that is gone.
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
@@ -183,6 +184,51 @@ td_wine_start() {
     # Start Wine's own background processes now, detached from our output: if a
     # test started them, they would inherit its pipes and ctest would wait for them.
     td_wine_step "starting Wine's background processes" "$TD_WINE" wineboot -u
+}
+
+# The virtual drive's stand-in devices, SCSI CD-ROM drives for Wine's own
+# pass-through code once the SG_IO library is loaded (td_standins_start): the
+# n-th is the n-th [device] of the INI. They stand at their own letters of the
+# prefix, mapped once, before the server starts, as ./run --hardware maps real
+# drives; without the library, or without a device behind them, they are no
+# drives. Five, as Wine serves no more CD-ROM devices to one process.
+TD_STANDIN_LETTERS=(p q r s t)
+
+td_standin_files() {
+    local i
+    for i in "${!TD_STANDIN_LETTERS[@]}"; do echo "$TD_BUILD/vdrive-sgio/cd$i"; done
+}
+
+td_standins_map() {
+    local dir=$TD_BUILD/vdrive-sgio version=1
+    mkdir -p "$dir/disc"
+    # shellcheck disable=SC2046
+    touch $(td_standin_files)
+    [ "$(cat "$WINEPREFIX/.td-standins" 2>/dev/null)" = "$version" ] && return 0
+    local reg=$dir/drives.reg i letter
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n' >"$reg"
+    for i in "${!TD_STANDIN_LETTERS[@]}"; do
+        letter=${TD_STANDIN_LETTERS[$i]}
+        ln -sfn "$dir/disc" "$WINEPREFIX/dosdevices/$letter:"
+        ln -sfn "$dir/cd$i" "$WINEPREFIX/dosdevices/$letter::"
+        printf '"%s:"="cdrom"\n' "$letter" >>"$reg"
+    done
+    "$TD_WINE" regedit /S "$(td_windows_path "$reg")" >/dev/null 2>&1
+    wineserver -w
+    echo "$version" >"$WINEPREFIX/.td-standins"
+}
+
+# Loads the SG_IO library into the Wine processes started from now on (not the
+# session's wineserver, which only opens the device files).
+td_standins_start() {
+    export LD_PRELOAD TUNEDECK_VDRIVE_DEVICES
+    LD_PRELOAD="$TD_ROOT/out/vdrive-sgio/\$PLATFORM/libvdrive_sgio.so${LD_PRELOAD:+ $LD_PRELOAD}"
+    TUNEDECK_VDRIVE_DEVICES=$(td_standin_files | paste -sd:)
+}
+
+td_windows_path() { # an absolute Linux path as Wine's drive Z: shows it
+    local p=Z:$1
+    echo "${p//\//\\}"
 }
 
 TD_SMALL_FS_MOUNTS=()

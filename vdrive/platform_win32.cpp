@@ -3,13 +3,12 @@
 
 #include <windows.h>
 
-#include "vdrive/win_raii.h"
-
 namespace vdrive {
 
 namespace {
 
 static_assert(sizeof(SystemFile) == sizeof(HANDLE), "a handle travels as a SystemFile");
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE AsHandle(SystemFile f) {
     return reinterpret_cast<HANDLE>(f);
@@ -68,7 +67,8 @@ bool StampOf(const char* path, FileStamp* stamp) {
         (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     stamp->size = uint64_t(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
-    stamp->time = uint64_t(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;
+    stamp->time =
+        uint64_t(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;
     return true;
 }
 
@@ -77,12 +77,12 @@ void AppendToFile(const char* path, const char* text, size_t bytes) {
         OutputDebugStringA(text);
         return;
     }
-    FileHandle f(CreateFileA(path, FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileOwner f(reinterpret_cast<SystemFile>(CreateFileA(
+        path, FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!f.Valid()) return;
     DWORD put;
-    SetFilePointer(f.Get(), 0, nullptr, FILE_END);
-    WriteFile(f.Get(), text, DWORD(bytes), &put, nullptr);
+    SetFilePointer(AsHandle(f.Get()), 0, nullptr, FILE_END);
+    WriteFile(AsHandle(f.Get()), text, DWORD(bytes), &put, nullptr);
 }
 
 bool ReadEnvironment(const char* name, char* out, size_t size) {

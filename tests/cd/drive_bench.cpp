@@ -3,10 +3,11 @@
 #include "cd/disc_units.h"
 #include "cd/drive_scan.h"
 #include "cd/passthrough_transport.h"
-#include "vdrive/drive_config.h"
+
+#include <winioctl.h>
+#include <ntddscsi.h>
 
 #include <cstdio>
-#include <memory>
 
 namespace td_test {
 
@@ -14,17 +15,10 @@ namespace {
 
 const char* const kDirections[] = {"out", "in", "none"}; // by SCSI_IOCTL_DATA_*
 
-// What the virtual drive does with a [device] section, done to a fake device.
-void Follow(FakeCdRom& d, const vdrive::DeviceConfig& c) {
-    d.hangMs = c.hangMs;
-    d.scsi.SetDeviceType(c.type);
-    d.scsi.SetUnitAttention(c.unitAttention);
-    d.scsi.SetReadErrors(c.readErrors, c.readErrorCount);
-    bool wasReady = d.scsi.Ready();
-    bool reload = d.disc != c.image || (d.scsi.TrayOpen() && !c.trayOpen);
-    if (reload) d.Load(c.image);
-    d.scsi.SetTray(c.trayOpen);
-    if (d.scsi.Ready() && (!wasReady || reload)) d.scsi.NoteMediumInserted();
+// What Wine asked of the device, as the direction of a pass-through request.
+int DataIn(int srbFlags) {
+    if (srbFlags & SRB_DIR_IN) return SCSI_IOCTL_DATA_IN;
+    return srbFlags & SRB_DIR_OUT ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_UNSPECIFIED;
 }
 
 } // namespace
@@ -34,37 +28,16 @@ void PrintTo(Transport transport, std::ostream* os) {
 }
 
 DriveBench::DriveBench(Transport transport) : transport(transport) {
-    if (transport == Transport::PassThrough) SelectPassThrough();
-}
-
-bool DriveBench::Apply() {
-    if (transport == Transport::Aspi) return VirtualDrive::Apply();
-    std::string text = IniText(), dir = ScratchDir(), notes;
-    auto cfg = std::make_unique<vdrive::DriveConfig>();
-    vdrive::ParseDriveConfig(
-        text.data(), text.size(), dir.c_str(), cfg.get(),
-        [](void* ctx, const char* line) { *static_cast<std::string*>(ctx) += line; }, &notes);
-    for (int i = 0; i < cfg->deviceCount; i++) {
-        const vdrive::DeviceConfig& c = cfg->devices[i];
-        char& letter = letters_[{c.adapter, c.target}];
-        if (!letter) {
-            letter = nextLetter_++;
-            port.Add(letter, c.adapter, c.target);
-        }
-        Follow(*port.Find(letter), c);
-    }
-    EXPECT_EQ(notes, "");
-    return notes.empty();
+    if (transport == Transport::PassThrough)
+        SelectPassThrough();
+    else
+        blankPlatform_ = std::make_unique<FakeScsiPort>();
 }
 
 std::vector<VLogLine> DriveBench::Commands() const {
-    if (transport == Transport::Aspi) return VirtualDrive::Commands();
-    std::vector<VLogLine> out;
-    for (const PassThroughCall& c : port.calls) {
-        int status = c.scsiStatus == STATUS_GOOD ? SS_COMP : SS_ERR;
-        out.push_back({"", true, c.port, c.target, c.sent.Lun, c.sent.DataIn,
-                       c.sent.DataTransferLength, c.cdb, status, 0, c.scsiStatus});
-    }
+    std::vector<VLogLine> out = VirtualDrive::Commands();
+    if (transport == Transport::PassThrough)
+        for (VLogLine& l : out) l.flags = DataIn(l.flags);
     return out;
 }
 

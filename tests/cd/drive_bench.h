@@ -1,6 +1,7 @@
 // The same virtual drives behind either transport, so that one scenario runs
-// over both: over ASPI the virtual WNASPI32, over pass-through a FakeScsiPort
-// whose devices follow the very same descriptions.
+// over both: over ASPI the virtual WNASPI32, over pass-through Wine's own
+// IOCTL_SCSI_PASS_THROUGH_DIRECT on the stand-in devices of the SG_IO library,
+// which read the very same INI (./test loads the library and maps the devices).
 //
 //   DriveBench drive(GetParam());
 //   drive.AddCdRom(0, 3, disc.cuePath);   // as with VirtualDrive
@@ -14,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <memory>
 #include <utility>
 
 namespace td_test {
@@ -28,17 +29,12 @@ inline const auto kBothTransports = ::testing::Values(Transport::Aspi, Transport
 class DriveBench : public VirtualDrive {
   public:
     // Over pass-through RunSrb goes there from the start, as after a scan that
-    // found nothing through ASPI. Over ASPI the port is there but empty, so a
-    // fallback finds nothing, whatever the machine has.
+    // found nothing through ASPI. Over ASPI an empty fake port stands in for
+    // the platform, so a fallback finds nothing, whatever the machine has.
     explicit DriveBench(Transport transport);
 
-    // Takes effect at the next command, keeping each device's own state (tray
-    // as its commands moved it, lock) as the virtual drive does. Over
-    // pass-through `aspi` plays no part, and devices are only ever added.
-    bool Apply();
-
     // One line per command that reached a device. Over pass-through `flags`
-    // holds the request's DataIn and `status` the ASPI status it maps to.
+    // holds the request's DataIn (SCSI_IOCTL_DATA_*).
     std::vector<VLogLine> Commands() const;
 
     // A command as CommandSummaries writes it over ASPI ("40 16: 42 02 ..."),
@@ -47,11 +43,9 @@ class DriveBench : public VirtualDrive {
     std::string Sent(const std::string& overAspi) const;
 
     const Transport transport;
-    FakeScsiPort port;
 
   private:
-    std::map<std::pair<int, int>, char> letters_;
-    char nextLetter_ = 'D';
+    std::unique_ptr<FakeScsiPort> blankPlatform_;
 };
 
 // The commands as "flags buflen: CDB" (over pass-through "in|out|none buflen: CDB").

@@ -11,20 +11,19 @@ using DeckWindowTest = DeckTest;
 
 constexpr uint32_t kWaveLba = 90000, kWaveFrames = 3000;
 
+BOOL CALLBACK AddControlName(HWND child, LPARAM found) {
+    char cls[32] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpA(cls, "cd_status") != 0)
+        (*reinterpret_cast<std::map<int, std::string>*>(found))[GetDlgCtrlID(child)] =
+            td_test::WindowText(child);
+    return TRUE;
+}
+
 // What screen readers read: every control's window text, by control id.
 std::map<int, std::string> ControlNames(HWND deck) {
     std::map<int, std::string> names;
-    EnumChildWindows(
-        deck,
-        [](HWND child, LPARAM found) {
-            char cls[32] = {};
-            GetClassNameA(child, cls, sizeof cls);
-            if (lstrcmpA(cls, "cd_status") != 0)
-                (*reinterpret_cast<std::map<int, std::string>*>(found))[GetDlgCtrlID(child)] =
-                    td_test::WindowText(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&names));
+    EnumChildWindows(deck, AddControlName, reinterpret_cast<LPARAM>(&names));
     return names;
 }
 

@@ -133,8 +133,9 @@ TEST_P(CdPlayerTest, ResumeGoesOnFromTheStreamPosition) {
     ASSERT_TRUE(!before.empty() && before.size() <= heard.size()) << before.size();
     heard.resize(before.size());
     EXPECT_TRUE(before == heard) << before.size() << " bytes played before the pause";
-    EXPECT_TRUE(ReadCaptureOpening(1) ==
-                ExpectedFrames(disc, resumeAt, 1500 - kTrackEndMargin - resumeAt));
+    Bytes resumed = ReadCaptureOpening(1);
+    EXPECT_TRUE(resumed == ExpectedFrames(disc, resumeAt, 1500 - kTrackEndMargin - resumeAt))
+        << resumed.size() << " bytes played from frame " << resumeAt;
 }
 
 TEST_P(CdPlayerTest, AReadErrorEndsThePlaybackWithNothingStale) {

@@ -254,11 +254,13 @@ td_runs_32bit() {
     "$TD_WINE32" --version >/dev/null 2>&1
 }
 
-# Lanes: the i686 tests run in a session of their own (display, Wine prefix,
-# wineserver, small file system), beside the x86_64 tests in the session of
-# ./test, so that each build's decks have a screen and a pointer to themselves.
-# A lane's settings go to TD_LANES/NAME.env for tests/wine_run; a lane that
-# cannot start its programs has TD_LANES/NAME.skip instead, with the reason,
+# Lanes: each build's tests run in sessions of their own (display, Wine prefix,
+# wineserver, small file system), so that the decks of each have a screen and
+# a pointer to themselves: the screen lane (for x86_64 the session of ./test)
+# takes the deck's cases one at a time, the pass-through lane the same cases on
+# a machine without ASPI, and the side lane the other programs, side by side.
+# A lane's settings go to TD_LANES/NAME.env for tests/wine_run; a build that
+# cannot start its programs has TD_LANES/BUILD.skip instead, with the reason,
 # and CTest shows its tests as skipped.
 td_lanes_reset() {
     export TD_LANES=$TD_BUILD/lanes
@@ -266,17 +268,25 @@ td_lanes_reset() {
     mkdir -p "$TD_LANES"
 }
 
+# The x86_64 lanes beside the session of ./test.
+td_x86_64_lanes_start() {
+    td_lane_start x86_64-passthrough "$TD_WINE" && td_lane_start x86_64-side "$TD_WINE"
+}
+
 TD_LANE_PREFIXES=()
-# The i686 lane: a WoW64 prefix of its own, made by wine64 once wine32 is there,
-# whose programs the 32-bit loader starts.
-td_i686_lane_start() {
-    local why=
-    # A prefix made before 32-bit Wine could run has an empty syswow64.
-    [ -f "$TD_BUILD/wineprefix-i686/drive_c/windows/syswow64/kernel32.dll" ] ||
-        rm -rf "$TD_BUILD/wineprefix-i686"
+# The i686 lanes: WoW64 prefixes of their own, made by wine64 once wine32 is
+# there, whose programs the 32-bit loader starts.
+td_i686_lanes_start() {
+    local why= lane
+    for lane in i686 i686-passthrough i686-side; do
+        # A prefix made before 32-bit Wine could run has an empty syswow64.
+        [ -f "$TD_BUILD/wineprefix-$lane/drive_c/windows/syswow64/kernel32.dll" ] ||
+            rm -rf "$TD_BUILD/wineprefix-$lane"
+    done
     if ! td_runs_32bit; then
         why="this machine cannot run 32-bit programs ($TD_WINE32 does not start)"
-    elif ! td_lane_start i686 "$TD_WINE32"; then
+    elif ! { td_lane_start i686 "$TD_WINE32" && td_lane_start i686-passthrough "$TD_WINE32" &&
+        td_lane_start i686-side "$TD_WINE32"; }; then
         why="32-bit Wine cannot start a program here (see ${TD_WINE_LOG#"$TD_ROOT"/})"
     fi
     [ -z "$why" ] && return 0
@@ -288,8 +298,10 @@ td_i686_lane_start() {
     }
 }
 
+# A pass-through lane is a machine without ASPI: Wine loads no WNASPI32.DLL there.
 td_lane_start() { # name loader
-    local prefix=$TD_BUILD/wineprefix-$1
+    local prefix=$TD_BUILD/wineprefix-$1 overrides=$WINEDLLOVERRIDES
+    [[ $1 != *-passthrough ]] || overrides+=";wnaspi32=d"
     TD_WINE_LOG=$prefix.log
     td_xvfb_start "$1" || return 1
     TD_LANE_PREFIXES+=("$prefix")
@@ -298,8 +310,8 @@ td_lane_start() { # name loader
         td_wine_start && td_wine_step "starting a program with $2" "$2" cmd /c exit 0
     ) || return 1
     td_small_fs_mount "$TD_BUILD/smallfs-$1"
-    printf 'export DISPLAY=%q WINEPREFIX=%q TD_WINE=%q TD_SMALL_FS=%q\n' \
-        "$TD_XVFB_DISPLAY" "$prefix" "$2" "$TD_SMALL_FS_DIR" >"$TD_LANES/$1.env"
+    printf 'export DISPLAY=%q WINEPREFIX=%q TD_WINE=%q TD_SMALL_FS=%q WINEDLLOVERRIDES=%q\n' \
+        "$TD_XVFB_DISPLAY" "$prefix" "$2" "$TD_SMALL_FS_DIR" "$overrides" >"$TD_LANES/$1.env"
 }
 
 td_session_stop() {

@@ -314,6 +314,23 @@ td_lane_start() { # name loader
         "$TD_XVFB_DISPLAY" "$prefix" "$2" "$TD_SMALL_FS_DIR" "$overrides" >"$TD_LANES/$1.env"
 }
 
+# Wine's background processes of each new session keep starting after it is
+# up; tests that read back their sound start once the machine is quiet again
+# (a starved Wine pads what it plays with silence). At most half a minute.
+td_wait_until_quiet() {
+    local i idle total previdle prevtotal
+    read -r _ a b c idle d e f g _ </proc/stat
+    prevtotal=$((a + b + c + idle + d + e + f + g)) previdle=$idle
+    for i in $(seq 30); do
+        sleep 1
+        read -r _ a b c idle d e f g _ </proc/stat
+        total=$((a + b + c + idle + d + e + f + g))
+        # Quiet: at least three quarters of the last second idle.
+        [ $((4 * (idle - previdle))) -ge $((3 * (total - prevtotal))) ] && return 0
+        prevtotal=$total previdle=$idle
+    done
+}
+
 td_session_stop() {
     local prefix fs pid
     for prefix in "${TD_LANE_PREFIXES[@]}"; do WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; done

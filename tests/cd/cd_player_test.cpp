@@ -11,9 +11,31 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace td_test;
 
 namespace {
+
+// Wine pads the sink with silence where a refill comes late, which the sink's
+// pace of four times real time makes likely on a busy machine. The disc's
+// pattern is never zero, so a zero sample was Wine's, not the disc's.
+Bytes WithoutPadding(Bytes played) {
+    constexpr size_t kSample = 4;
+    size_t kept = 0, at = 0;
+    for (; at + kSample <= played.size(); at += kSample) {
+        if (!played[at] && !played[at + 1] && !played[at + 2] && !played[at + 3]) continue;
+        std::memmove(played.data() + kept, played.data() + at, kSample);
+        kept += kSample;
+    }
+    std::memmove(played.data() + kept, played.data() + at, played.size() - at);
+    played.resize(kept + played.size() - at);
+    return played;
+}
+
+Bytes UnpaddedOpening(int opening) {
+    return WithoutPadding(ReadCaptureOpening(opening));
+}
 
 // The player plays through the test streamer, and stops on its end message as
 // the deck does.
@@ -52,7 +74,7 @@ class CdPlayerTest : public StreamerTest, public ::testing::WithParamInterface<T
     Bytes PlayToEnd(int ends = 1) {
         EXPECT_TRUE(WaitForEnd(ends, 30000)) << "no end message";
         player.Stop();
-        return SettledCapture();
+        return WithoutPadding(SettledCapture());
     }
 
     // Opens the player's request over frames [start, end) as an mmio stream.
@@ -93,9 +115,9 @@ TEST_P(CdPlayerTest, PlaysATrackToTwentyFramesBeforeTheNextOrTheLeadOut) {
     PlayToEnd(2);
     EXPECT_EQ(ends_, 2);
     // The next track's pregap plays with the track before it.
-    EXPECT_TRUE(ReadCaptureOpening(0) ==
+    EXPECT_TRUE(UnpaddedOpening(0) ==
                 ExpectedFrames(disc, second, third - kTrackEndMargin - second));
-    EXPECT_TRUE(ReadCaptureOpening(1) ==
+    EXPECT_TRUE(UnpaddedOpening(1) ==
                 ExpectedFrames(disc, third, disc.layout.leadOut - kTrackEndMargin - third));
 }
 
@@ -125,7 +147,7 @@ TEST_P(CdPlayerTest, ResumeGoesOnFromTheStreamPosition) {
     player.PauseResume();
     EXPECT_EQ(player.GetState(), MCI_MODE_PAUSE);
     const DWORD resumeAt = player.StreamPosition();
-    Bytes before = SettledCapture(); // may end inside a frame
+    Bytes before = WithoutPadding(SettledCapture()); // may end inside a frame
     player.PauseResume();
     EXPECT_EQ(player.GetState(), MCI_MODE_PLAY);
     PlayToEnd();
@@ -133,7 +155,7 @@ TEST_P(CdPlayerTest, ResumeGoesOnFromTheStreamPosition) {
     ASSERT_TRUE(!before.empty() && before.size() <= heard.size()) << before.size();
     heard.resize(before.size());
     EXPECT_TRUE(before == heard) << before.size() << " bytes played before the pause";
-    Bytes resumed = ReadCaptureOpening(1);
+    Bytes resumed = UnpaddedOpening(1);
     EXPECT_TRUE(resumed == ExpectedFrames(disc, resumeAt, 1500 - kTrackEndMargin - resumeAt))
         << resumed.size() << " bytes played from frame " << resumeAt;
 }

@@ -163,24 +163,38 @@ struct GdiHandleEntry {
     UINT64 userPointer;
 };
 static_assert(sizeof(GdiHandleEntry) == 24, "Wine's GDI_HANDLE_ENTRY");
-#ifdef _WIN64
-constexpr size_t kPebGdiTableOffset = 0xF8;
-#else
-constexpr size_t kPebGdiTableOffset = 0x94;
+constexpr size_t kPeb64GdiTableOffset = 0xF8;
+#ifndef _WIN64
+constexpr size_t kPeb32GdiTableOffset = 0x94;
+constexpr size_t kPeb64BelowPeb32 = 0x1000; // a WoW64 process's 64-bit PEB is the page below
 #endif
 
-int GdiObjectCount(HANDLE process) {
+// The table's address, from the PEB whose GDI the process uses: under WoW64
+// that is the 64-bit one, and the 32-bit PEB's field stays empty.
+UINT64 GdiTableAddress(HANDLE process) {
     PROCESS_BASIC_INFORMATION basic = {};
-    const BYTE* table = nullptr;
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, nullptr))
+        return 0;
+    const BYTE* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
+    UINT64 table = 0;
+#ifndef _WIN64
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(process, &wow64) || !wow64) {
+        DWORD table32 = 0;
+        ReadProcessMemory(process, peb + kPeb32GdiTableOffset, &table32, sizeof table32, nullptr);
+        return table32;
+    }
+    peb -= kPeb64BelowPeb32;
+#endif
+    ReadProcessMemory(process, peb + kPeb64GdiTableOffset, &table, sizeof table, nullptr);
+    return table;
+}
+
+int GdiObjectCount(HANDLE process) {
     std::vector<GdiHandleEntry> entries(kMaxGdiHandles);
-    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
-                                  nullptr) ||
-        !ReadProcessMemory(process,
-                           reinterpret_cast<const BYTE*>(basic.PebBaseAddress) + kPebGdiTableOffset,
-                           &table, sizeof table, nullptr) ||
-        !table ||
-        !ReadProcessMemory(process, table, entries.data(), entries.size() * sizeof entries[0],
-                           nullptr))
+    const UINT64 table = GdiTableAddress(process);
+    if (!table || !ReadProcessMemory(process, reinterpret_cast<const void*>(UINT_PTR(table)),
+                                     entries.data(), entries.size() * sizeof entries[0], nullptr))
         return -1;
     int live = 0;
     for (const GdiHandleEntry& e : entries) live += e.type != 0;

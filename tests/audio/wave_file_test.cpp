@@ -117,8 +117,10 @@ struct Case {
 // claims `size` bytes, in whole frames; with nothing to play, refuses quietly.
 Case PlaysWhatIsThere(const std::string& name, const Wave& w, size_t body, DWORD size,
                       WORD frame = kCdFrame, BYTE silence = kSilence16) {
-    Bytes heard(w.file.begin() + std::min(body, w.file.size()),
-                w.file.begin() + std::min<size_t>(body + size, w.file.size()));
+    // A size near 4 GiB would wrap a 32-bit sum: count what is left instead.
+    const size_t from = std::min(body, w.file.size());
+    Bytes heard(w.file.begin() + from,
+                w.file.begin() + from + std::min<size_t>(size, w.file.size() - from));
     heard.resize(heard.size() - heard.size() % frame);
     return {name, w, heard.empty() ? kQuiet : kPlays, heard, frame, silence};
 }

@@ -17,22 +17,7 @@ using namespace td_test;
 
 namespace {
 
-// Wine pads the sink with silence where a refill comes late, which the sink's
-// pace of four times real time makes likely on a busy machine. The disc's
-// pattern is never zero, so a zero sample was Wine's, not the disc's.
-Bytes WithoutPadding(Bytes played) {
-    constexpr size_t kSample = 4;
-    size_t kept = 0, at = 0;
-    for (; at + kSample <= played.size(); at += kSample) {
-        if (!played[at] && !played[at + 1] && !played[at + 2] && !played[at + 3]) continue;
-        std::memmove(played.data() + kept, played.data() + at, kSample);
-        kept += kSample;
-    }
-    std::memmove(played.data() + kept, played.data() + at, played.size() - at);
-    played.resize(kept + played.size() - at);
-    return played;
-}
-
+// The disc's pattern is never zero, so a zero sample was Wine's, not the disc's.
 Bytes UnpaddedOpening(int opening) {
     return WithoutPadding(ReadCaptureOpening(opening));
 }

@@ -25,7 +25,8 @@ TEST(Platform, WaveOutReachesCaptureUnchanged) {
     waveOutUnprepareHeader(h, &hdr, sizeof hdr);
     waveOutClose(h);
 
-    Bytes got = WaitForCapture(hdr.dwBufferLength);
+    // Consecutive samples differ, so no stereo sample of it is silent.
+    Bytes got = WithoutPadding(WaitForCapture(hdr.dwBufferLength));
     ASSERT_EQ(got.size(), hdr.dwBufferLength);
     EXPECT_EQ(memcmp(got.data(), pcm.data(), got.size()), 0);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -144,6 +145,19 @@ Bytes SettledCapture(DWORD quietMs, DWORD timeoutMs) {
         }
     }
     return ReadCapture();
+}
+
+Bytes WithoutPadding(Bytes played) {
+    constexpr size_t kSample = 4;
+    size_t kept = 0, at = 0;
+    for (; at + kSample <= played.size(); at += kSample) {
+        if (!played[at] && !played[at + 1] && !played[at + 2] && !played[at + 3]) continue;
+        std::memmove(played.data() + kept, played.data() + at, kSample);
+        kept += kSample;
+    }
+    std::memmove(played.data() + kept, played.data() + at, played.size() - at);
+    played.resize(kept + played.size() - at);
+    return played;
 }
 
 Bytes ReadFileBytes(const std::string& path) {

@@ -34,6 +34,11 @@ Bytes WaitForCapture(size_t bytes, DWORD timeoutMs = 10000);
 // Waits for the capture to stop growing for `quietMs` and returns it.
 Bytes SettledCapture(DWORD quietMs = 500, DWORD timeoutMs = 20000);
 
+// Wine pads the sink with silence where a refill comes late, which the sink's
+// pace of four times real time makes likely on a busy machine. For sound
+// that never holds a silent stereo sample, what is left is what was played.
+Bytes WithoutPadding(Bytes played);
+
 Bytes ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 bool WriteTextFile(const std::string& path, const std::string& text);

@@ -39,6 +39,12 @@ struct VDevice {
     int delayMs = 0;        // added to every command
     int hangMs = 0;         // every command completes only this long after it was sent
     bool unitAttention = true;
+    std::string damaged;    // LBAs a fresh read gets wrong damageOdds percent of the time
+    std::string garbled;    // LBAs every fresh read gets wrong, never twice the same way
+    int damageOdds = 30;
+    int cacheFrames = 0;    // the last frames read come back as they came
+    std::string c2 = "on";  // or off (pointers that flag nothing), refused
+    unsigned damageSeed = 1;
 };
 
 // The [aspi] section.
@@ -59,6 +65,7 @@ struct VLogLine {
     Bytes cdb;
     int status = 0, haStat = 0, targStat = 0;
     int senseKey = 0, asc = 0, ascq = 0;
+    std::string frames; // a READ CD's: . fresh, w fresh and wrong, c cached, C cached and wrong
 };
 
 class VirtualDrive {

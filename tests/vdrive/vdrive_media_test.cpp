@@ -147,7 +147,7 @@ TEST_F(VirtualDriveMedia, ReadCdGivesTheImageAcrossFilesAndRefusesDataAndTheLead
         EXPECT_EQ(Outcome(CdbReadCd(lba, 6), 6 * kFrame), kOutOfRange) << lba;
     Bytes mode1 = CdbReadCd(0, 1), c2 = CdbReadCd(0, 1);
     mode1[1] = 0x08;
-    c2[9] |= 0x02;
+    c2[9] |= 0x06; // an error field of 11 has no meaning
     EXPECT_EQ(Outcome(mode1, kFrame), kInvalidField);
     EXPECT_EQ(Outcome(c2, kFrame), kInvalidField);
 }

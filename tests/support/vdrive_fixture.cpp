@@ -163,4 +163,11 @@ Bytes ExpectedFrames(const VDisc& disc, uint32_t lba, uint32_t count) {
     return out;
 }
 
+Bytes C2PointersOf(const BYTE* got, const BYTE* want) {
+    Bytes pointers(kC2PointerBytes, 0);
+    for (size_t k = 0; k < td_disc::kFrameBytes; k++)
+        if (got[k] != want[k]) pointers[k / 8] |= BYTE(0x80 >> (k % 8));
+    return pointers;
+}
+
 } // namespace td_test

@@ -109,4 +109,10 @@ VDisc MakeDisc(const std::string& description, const std::string& name = "disc")
 // The bytes the image holds for frames [lba, lba + count).
 Bytes ExpectedFrames(const VDisc& disc, uint32_t lba, uint32_t count);
 
+constexpr size_t kC2PointerBytes = 294;
+
+// READ CD's C2 error pointers for a frame read as `got`: a bit for each byte
+// that differs from the disc's, `want`.
+Bytes C2PointersOf(const BYTE* got, const BYTE* want);
+
 } // namespace td_test

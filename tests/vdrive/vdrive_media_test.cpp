@@ -2,6 +2,8 @@
 // byte, with the sense codes of a real drive.
 #include "aspi_client.h"
 
+#include <algorithm>
+
 using namespace td_test;
 
 namespace {
@@ -12,6 +14,22 @@ constexpr size_t kSenseInfoAt = 3; // the failing address, in fixed-format sense
 
 Bytes Slice(const Bytes& b, size_t from, size_t n) {
     return Bytes(b.begin() + from, b.begin() + from + n);
+}
+
+// READ CD with error field 01 (294 bytes of C2 pointers a frame) or 10 (296).
+Bytes CdbReadCdC2(uint32_t lba, uint32_t count, BYTE field) {
+    Bytes cdb = CdbReadCd(lba, count);
+    cdb[9] |= BYTE(field << 1);
+    return cdb;
+}
+
+// Whether a frame read differs from the disc's in one run of 4 to 300 bytes.
+bool OneWrongRun(const BYTE* got, const BYTE* want) {
+    std::vector<size_t> wrong;
+    for (size_t k = 0; k < kFrame; k++)
+        if (got[k] != want[k]) wrong.push_back(k);
+    return wrong.size() >= 4 && wrong.size() <= 300 &&
+           wrong.back() - wrong.front() + 1 == wrong.size();
 }
 
 } // namespace
@@ -245,4 +263,104 @@ TEST_F(VirtualDriveMedia, EjectLoadAndLockMoveTheTray) {
                                                    {kTestUnitReady, kNoMedium}};
     int step = 0;
     for (const auto& [cdb, want] : steps) EXPECT_EQ(Outcome(cdb), want) << "step " << step++;
+}
+
+TEST_F(VirtualDriveMedia, DamagedAndGarbledFramesReadWrongWithGoodStatusAndC2FlagsTheWrongBytes) {
+    VDisc disc = MakeDisc("100");
+    VDevice& dev = drive.AddCdRom(0, 0, disc.cuePath);
+    dev.unitAttention = false;
+    dev.garbled = "10";
+    dev.damaged = "20-29";
+    dev.damageOdds = 100;
+    drive.Apply();
+    const Bytes want = ExpectedFrames(disc, 10, 20);
+    for (BYTE field : {1, 2}) {
+        const size_t stride = kFrame + kC2PointerBytes + (field == 2 ? 2 : 0);
+        ExecResult r = Run(CdbReadCdC2(10, 20, field), DWORD(20 * stride));
+        ASSERT_EQ(r.Outcome(), kOk);
+        EXPECT_TRUE(r.guardIntact);
+        for (size_t i = 0; i < 20; i++) {
+            const BYTE* got = &r.data[i * stride];
+            Bytes c2 = C2PointersOf(got, &want[i * kFrame]);
+            EXPECT_EQ(OneWrongRun(got, &want[i * kFrame]), i == 0 || i >= 10) << i;
+            EXPECT_EQ(Slice(r.data, i * stride + kFrame, kC2PointerBytes), c2) << i;
+            BYTE any = 0;
+            for (BYTE b : c2) any |= b;
+            if (field == 2) {
+                EXPECT_EQ(Slice(r.data, i * stride + kFrame + 294, 2), (Bytes{any, 0}));
+            }
+        }
+        EXPECT_EQ(drive.Commands().back().frames, "w.........wwwwwwwwww");
+    }
+    std::vector<Bytes> seen; // a garbled frame never reads the same way twice
+    for (int i = 0; i < 6; i++) {
+        Bytes frame = Run(CdbReadCd(10, 1), kFrame).data;
+        EXPECT_TRUE(OneWrongRun(frame.data(), want.data()));
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), frame), 0);
+        seen.push_back(frame);
+    }
+
+    dev.damageOdds = 0;
+    dev.c2 = "off";
+    drive.Apply();
+    ExecResult r = Run(CdbReadCdC2(10, 20, 1), 20 * (kFrame + kC2PointerBytes));
+    for (size_t i = 0; i < 20; i++) {
+        const BYTE* got = &r.data[i * (kFrame + kC2PointerBytes)];
+        EXPECT_EQ(Bytes(got, got + kFrame) == Slice(want, i * kFrame, kFrame), i != 0) << i;
+        EXPECT_EQ(Bytes(got + kFrame, got + kFrame + kC2PointerBytes), Bytes(kC2PointerBytes, 0));
+    }
+    Run(CdbReadCd(0, 70), 70 * kFrame);
+    EXPECT_EQ(drive.Commands().back().frames, std::string(10, '.') + "w" + std::string(53, '.') + "+");
+    dev.c2 = "refused";
+    drive.Apply();
+    EXPECT_EQ(Outcome(CdbReadCdC2(10, 1, 1), 2 * kFrame), kInvalidField);
+    EXPECT_EQ(Outcome(CdbReadCdC2(10, 1, 2), 2 * kFrame), kInvalidField);
+    EXPECT_EQ(Outcome(CdbReadCd(10, 1), kFrame), kOk);
+}
+
+TEST_F(VirtualDriveMedia, TheCacheGivesAFrameBackAsItCameUntilOtherFramesOrANewDiscPushItOut) {
+    VDisc disc = MakeDisc("100");
+    VDevice& dev = drive.AddCdRom(0, 0, disc.cuePath);
+    dev.unitAttention = false;
+    dev.garbled = "0-51";
+    dev.readErrors = "52";
+    dev.cacheFrames = 4;
+    drive.Apply();
+    auto read = [&](uint32_t lba, uint32_t count, const char* marks) {
+        Bytes data = Run(CdbReadCdC2(lba, count, 1), count * (kFrame + kC2PointerBytes)).data;
+        EXPECT_EQ(drive.Commands().back().frames, marks) << lba;
+        return data;
+    };
+    Bytes first = read(5, 1, "w");
+    EXPECT_EQ(read(5, 1, "C"), first); // main bytes and pointers alike
+    read(6, 3, "www");
+    EXPECT_EQ(read(5, 1, "C"), first); // kept, and now the newest
+    read(9, 4, "wwww");
+    EXPECT_NE(read(5, 1, "w"), first);
+    read(60, 2, "..");
+    read(60, 2, "cc");
+    read(50, 3, "ww"); // failed at 52: nothing of it is kept
+    read(50, 2, "ww");
+    EXPECT_EQ(Outcome(kEject), kOk);
+    EXPECT_EQ(Outcome(kLoad), kOk);
+    read(50, 2, "ww");
+}
+
+TEST_F(VirtualDriveMedia, TheSameSeedRepeatsTheSameNoise) {
+    VDisc disc = MakeDisc("100");
+    VDevice& dev = drive.AddCdRom(0, 0, disc.cuePath);
+    dev.unitAttention = false;
+    dev.garbled = "10";
+    dev.damageSeed = 7;
+    drive.Apply();
+    Bytes noise = Run(CdbReadCd(10, 1), kFrame).data;
+    dev.damageSeed = 8;
+    drive.Apply();
+    EXPECT_NE(Run(CdbReadCd(10, 1), kFrame).data, noise);
+    dev.damageSeed = 7;
+    drive.Apply();
+    EXPECT_EQ(Run(CdbReadCd(10, 1), kFrame).data, noise);
+    dev.damageOdds = 50; // the seed unchanged: the noise goes on
+    drive.Apply();
+    EXPECT_NE(Run(CdbReadCd(10, 1), kFrame).data, noise);
 }

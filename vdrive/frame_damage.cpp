@@ -92,8 +92,10 @@ void FrameDamage::Configure(const DamageConfig& c) {
     Release();
     slots_ = static_cast<Slot*>(std::malloc(size_t(c.cacheFrames) * sizeof(Slot)));
     pending_ = static_cast<WrongRun*>(std::malloc(size_t(c.cacheFrames) * sizeof(WrongRun)));
-    if (slots_ && pending_) capacity_ = c.cacheFrames;
-    else Release(); // no memory: a drive without a cache
+    if (slots_ && pending_)
+        capacity_ = c.cacheFrames;
+    else
+        Release(); // no memory: a drive without a cache
 }
 
 void FrameDamage::Forget(uint32_t discFrames) {

@@ -11,8 +11,8 @@ constexpr int kMaxLbaRanges = 64;
 constexpr uint32_t kMaxCacheFrames = 8192;
 constexpr uint32_t kDefaultDamageOdds = 30; // percent
 constexpr uint32_t kDefaultDamageSeed = 1;
-constexpr uint32_t kC2PointerBytes = 294;   // a bit for each byte of a frame
-constexpr uint32_t kC2BlockBytes = 296;     // the pointers, their OR, a pad byte
+constexpr uint32_t kC2PointerBytes = 294; // a bit for each byte of a frame
+constexpr uint32_t kC2BlockBytes = 296;   // the pointers, their OR, a pad byte
 
 struct LbaRange {
     uint32_t first, last; // inclusive

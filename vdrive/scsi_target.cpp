@@ -428,8 +428,10 @@ void ScsiTarget::Deliver(Request& r, uint32_t lba, uint32_t index, uint8_t* fram
     if (c2Bytes)
         PutC2Pointers(c2Mode_ == C2Mode::On ? d.wrong : WrongRun(), frame + kSectorBytes, c2Bytes);
     ScsiResult& result = *r.result;
-    if (result.frameCount < kMaxFrameMarks) result.frames[result.frameCount] = d.mark;
-    else if (result.frameCount == kMaxFrameMarks) result.frames[kMaxFrameMarks] = '+';
+    if (result.frameCount < kMaxFrameMarks)
+        result.frames[result.frameCount] = d.mark;
+    else if (result.frameCount == kMaxFrameMarks)
+        result.frames[kMaxFrameMarks] = '+';
     result.frameCount++;
 }
 

@@ -32,7 +32,7 @@ constexpr uint8_t kSenseUnitAttention = 0x06;
 
 constexpr uint8_t kOpReadCd = 0xBE;
 
-constexpr size_t kSenseBytes = 18; // fixed format
+constexpr size_t kSenseBytes = 18;      // fixed format
 constexpr uint32_t kMaxFrameMarks = 64; // in a READ CD's log line; a + for more
 
 struct ScsiSense {
@@ -43,10 +43,10 @@ struct ScsiSense {
 
 struct ScsiResult {
     uint8_t status;
-    ScsiSense sense;      // with CHECK CONDITION
-    uint32_t transferred; // bytes placed in the data buffer
-    bool overrun;         // the device had more to send than the buffer holds
-    uint32_t frameCount;  // frames a READ CD delivered, whole or in part
+    ScsiSense sense;                 // with CHECK CONDITION
+    uint32_t transferred;            // bytes placed in the data buffer
+    bool overrun;                    // the device had more to send than the buffer holds
+    uint32_t frameCount;             // frames a READ CD delivered, whole or in part
     char frames[kMaxFrameMarks + 2]; // a mark for each (kMarkFresh...)
 };
 

@@ -163,10 +163,12 @@ Bytes ExpectedFrames(const VDisc& disc, uint32_t lba, uint32_t count) {
     return out;
 }
 
-Bytes C2PointersOf(const BYTE* got, const BYTE* want) {
-    Bytes pointers(kC2PointerBytes, 0);
+Bytes C2PointersOf(const BYTE* got, const BYTE* want, size_t bytes) {
+    Bytes pointers(bytes, 0);
     for (size_t k = 0; k < td_disc::kFrameBytes; k++)
         if (got[k] != want[k]) pointers[k / 8] |= BYTE(0x80 >> (k % 8));
+    for (size_t i = 0; bytes == kC2BlockBytes && i < kC2PointerBytes; i++)
+        pointers[kC2PointerBytes] |= pointers[i];
     return pointers;
 }
 

@@ -53,7 +53,8 @@ void ApplyDevice(Device& d, const DeviceConfig& c) {
     d.hangMs = c.hangMs;
     d.scsi.SetDeviceType(c.type);
     d.scsi.SetUnitAttention(c.unitAttention);
-    d.scsi.SetReadErrors(c.readErrors, c.readErrorCount);
+    d.scsi.SetReadErrors(c.readErrors);
+    d.scsi.SetDamage(c.damage);
 
     bool wasReady = d.scsi.Ready();
     bool closing = d.scsi.TrayOpen() && !c.trayOpen;
@@ -207,10 +208,13 @@ void LogCommand(const CommandRecord& c) {
         std::snprintf(cdb + i * kHexByteChars, sizeof cdb - size_t(i) * kHexByteChars, "%02X ",
                       c.cdb[i]);
     if (len) cdb[len * kHexByteChars - 1] = 0; // no space after the last byte
+    // A READ CD says how each frame came back, after everything the other lines have.
+    bool readCd = len && c.cdb[0] == kOpReadCd;
     Logf("ha=%u target=%u lun=%u flags=%02X buflen=%lu cdb=%s status=%02X hastat=%02X "
-         "targstat=%02X sense=%X/%02X/%02X",
+         "targstat=%02X sense=%X/%02X/%02X%s%s",
          c.adapter, c.target, c.lun, c.flags, (unsigned long)c.bufLen, cdb, c.status, c.haStat,
-         c.targStat, c.sense.key, c.sense.asc, c.sense.ascq);
+         c.targStat, c.sense.key, c.sense.asc, c.sense.ascq, readCd ? " frames=" : "",
+         readCd && c.frames ? c.frames : "");
 }
 
 } // namespace vdrive

@@ -53,6 +53,7 @@ struct CommandRecord {
     unsigned cdbLen;
     uint8_t status, haStat, targStat; // as ASPI reports them
     ScsiSense sense;
+    const char* frames; // a READ CD's marks, as ScsiResult has them; null: none delivered
 };
 
 void LogCommand(const CommandRecord& c);

@@ -11,6 +11,7 @@ namespace {
 constexpr uint8_t kDefaultSupportStatus = 1; // SS_COMP
 constexpr uint32_t kMaxWaitMs = 3600000;
 constexpr int kMaxByte = 255;
+constexpr uint32_t kPercent = 100;
 constexpr int kMessageChars = 320;
 constexpr int kShownChars = 60;
 constexpr int kMaxNumberDigits = 10;
@@ -72,7 +73,7 @@ bool ParseNumber(Text t, uint32_t max, uint32_t* value) {
 }
 
 // "1000-1025, 5000"
-bool ParseRanges(Text t, LbaRange* ranges, int* count) {
+bool ParseRanges(Text t, LbaRanges* ranges) {
     int n = 0;
     size_t i = 0;
     while (i < t.n) {
@@ -91,11 +92,11 @@ bool ParseRanges(Text t, LbaRange* ranges, int* count) {
         } else {
             last = first;
         }
-        if (last < first || n >= kMaxReadErrorRanges) return false;
-        ranges[n++] = {first, last};
+        if (last < first || n >= kMaxLbaRanges) return false;
+        ranges->items[n++] = {first, last};
         i = end + 1;
     }
-    *count = n;
+    ranges->count = n;
     return true;
 }
 
@@ -181,6 +182,9 @@ struct Parser {
             d->line = lineNo;
             d->type = kDeviceCdRom;
             d->unitAttention = true;
+            d->damage.odds = kDefaultDamageOdds;
+            d->damage.seed = kDefaultDamageSeed;
+            d->damage.c2 = C2Mode::On;
             section = Section::Device;
         } else {
             Say("unknown section [%.*s] is ignored", Shown(name), name.p);
@@ -249,11 +253,31 @@ struct Parser {
                 d->trayOpen = false;
             else
                 BadValue(key, value, "open or closed");
-        } else if (Is(key, "read-error")) {
-            if (!ParseRanges(value, d->readErrors, &d->readErrorCount)) {
-                d->readErrorCount = 0;
+        } else if (Is(key, "read-error") || Is(key, "damaged") || Is(key, "garbled")) {
+            LbaRanges* ranges = Is(key, "read-error") ? &d->readErrors
+                                : Is(key, "damaged")  ? &d->damage.damaged
+                                                      : &d->damage.garbled;
+            if (!ParseRanges(value, ranges)) {
+                ranges->count = 0;
                 BadValue(key, value, "addresses and ranges such as 1000-1025, 5000");
             }
+        } else if (Is(key, "damage-odds")) {
+            if (!ParseNumber(value, kPercent, &d->damage.odds))
+                BadValue(key, value, "a percentage from 0 to 100");
+        } else if (Is(key, "cache-frames")) {
+            if (!ParseNumber(value, kMaxCacheFrames, &d->damage.cacheFrames))
+                BadValue(key, value, "a number of frames from 0 to 8192");
+        } else if (Is(key, "damage-seed")) {
+            if (!ParseNumber(value, UINT32_MAX, &d->damage.seed)) BadValue(key, value, "a number");
+        } else if (Is(key, "c2")) {
+            if (Is(value, "on"))
+                d->damage.c2 = C2Mode::On;
+            else if (Is(value, "off"))
+                d->damage.c2 = C2Mode::Off;
+            else if (Is(value, "refused"))
+                d->damage.c2 = C2Mode::Refused;
+            else
+                BadValue(key, value, "on, off or refused");
         } else if (Is(key, "delay-ms") || Is(key, "hang-ms")) {
             if (ParseNumber(value, kMaxWaitMs, &n))
                 (Is(key, "delay-ms") ? d->delayMs : d->hangMs) = n;

@@ -14,6 +14,14 @@
 //   image = discs\a.cue     empty: no disc
 //   tray = closed           or open
 //   read-error = 1000-1025, 5000   READ CD there fails with MEDIUM ERROR
+//   damaged = 300-309, 520  a fresh read there is now and then wrong, with GOOD status
+//   damage-odds = 30        percent of the fresh reads of a damaged frame that are wrong
+//   garbled = 700-702       every fresh read there is wrong, never twice the same way
+//   cache-frames = 0        the last frames read (up to 8192) come back as they came,
+//                           until the medium changes
+//   c2 = on                 READ CD's error pointers flag the wrong bytes; off: they
+//                           never flag any; refused: READ CD with them is refused
+//   damage-seed = 1         the noise of damaged and garbled frames starts from it
 //   delay-ms = 0            added to every command
 //   hang-ms = 0             every command completes only this long after it was sent
 //   unit-attention = on     the first media command after a disc comes in fails once
@@ -45,8 +53,8 @@ struct DeviceConfig {
     bool trayOpen;
     bool unitAttention;
     char image[kMaxConfigPath]; // full path of the .cue; empty: no disc
-    int readErrorCount;
-    LbaRange readErrors[kMaxReadErrorRanges];
+    LbaRanges readErrors;
+    DamageConfig damage;
     uint32_t delayMs;
     uint32_t hangMs;
 };

@@ -12,7 +12,6 @@ constexpr uint8_t kOpStartStopUnit = 0x1B;
 constexpr uint8_t kOpPreventAllow = 0x1E;
 constexpr uint8_t kOpReadSubChannel = 0x42;
 constexpr uint8_t kOpReadToc = 0x43;
-constexpr uint8_t kOpReadCd = 0xBE;
 
 constexpr uint8_t kAscUnrecoveredRead = 0x11;
 constexpr uint8_t kAscInvalidOpcode = 0x20;
@@ -60,6 +59,8 @@ constexpr uint8_t kSectorTypeAny = 0;
 constexpr uint8_t kSectorTypeCdda = 1;
 constexpr uint8_t kMainChannelBits = 0xF8; // sync, header codes, user data, EDC/ECC
 constexpr uint8_t kC2Bits = 0x06;
+constexpr int kC2Shift = 1;
+constexpr uint8_t kC2None = 0, kC2Pointers = 1, kC2Block = 2;
 constexpr uint8_t kSubChannelMask = 0x07;
 
 constexpr uint8_t kAdrControlAudio = 0x10; // ADR 1 (position), two-channel audio
@@ -170,8 +171,8 @@ void FormatSense(const ScsiSense& sense, uint8_t* out) {
 
 ScsiTarget::ScsiTarget()
     : type_(kDeviceCdRom), unitAttentionEnabled_(true), unitAttention_(false), trayOpen_(false),
-      locked_(false), layout_(nullptr), files_(nullptr), position_(0), readErrorCount_(0),
-      readErrors_() {}
+      locked_(false), layout_(nullptr), files_(nullptr), position_(0), readErrors_(),
+      c2Mode_(C2Mode::On) {}
 
 void ScsiTarget::SetDeviceType(uint8_t inquiryByte0) {
     type_ = inquiryByte0;
@@ -182,31 +183,32 @@ void ScsiTarget::SetUnitAttention(bool enabled) {
     if (!enabled) unitAttention_ = false;
 }
 
-void ScsiTarget::SetReadErrors(const LbaRange* ranges, int count) {
-    readErrorCount_ = count < kMaxReadErrorRanges ? count : kMaxReadErrorRanges;
-    for (int i = 0; i < readErrorCount_; i++) readErrors_[i] = ranges[i];
+void ScsiTarget::SetReadErrors(const LbaRanges& ranges) {
+    readErrors_ = ranges;
+}
+
+void ScsiTarget::SetDamage(const DamageConfig& damage) {
+    c2Mode_ = damage.c2;
+    damage_.Configure(damage);
 }
 
 void ScsiTarget::SetMedium(const DiscLayout* layout, ImageFiles* files) {
     layout_ = layout;
     files_ = files;
+    damage_.Forget(layout ? layout->leadOut : 0);
     position_ = layout && layout->trackCount ? layout->tracks[0].start : 0;
     if (!layout) unitAttention_ = false;
 }
 
 void ScsiTarget::SetTray(bool open) {
     trayOpen_ = open;
-    if (open) unitAttention_ = false;
+    if (!open) return;
+    unitAttention_ = false;
+    damage_.Forget(layout_ ? layout_->leadOut : 0);
 }
 
 void ScsiTarget::NoteMediumInserted() {
     if (unitAttentionEnabled_ && Ready()) unitAttention_ = true;
-}
-
-bool ScsiTarget::InReadError(uint32_t lba) const {
-    for (int i = 0; i < readErrorCount_; i++)
-        if (lba >= readErrors_[i].first && lba <= readErrors_[i].last) return true;
-    return false;
 }
 
 uint8_t ScsiTarget::Execute(const uint8_t* cdb, unsigned cdbLen, uint8_t* data, uint32_t dataLen,
@@ -361,46 +363,76 @@ void ScsiTarget::ReadSessionInfo(Request& r) {
 void ScsiTarget::ReadCd(Request& r) {
     uint32_t lba = Be32(r.cdb + kCdLbaAt), count = Be24(r.cdb + kCdCountAt);
     uint8_t sectorType = (r.cdb[kCdSectorTypeAt] >> kSectorTypeShift) & kSectorTypeMask;
+    uint8_t c2 = uint8_t((r.cdb[kCdSelectAt] & kC2Bits) >> kC2Shift);
     if ((sectorType != kSectorTypeAny && sectorType != kSectorTypeCdda) ||
-        (r.cdb[kCdSelectAt] & kC2Bits) || (r.cdb[kCdSubChannelAt] & kSubChannelMask))
+        (c2 != kC2None && (c2Mode_ == C2Mode::Refused || c2 > kC2Block)) ||
+        (r.cdb[kCdSubChannelAt] & kSubChannelMask))
         return r.Fail(kSenseIllegalRequest, kAscInvalidField);
     if (uint64_t(lba) + count > layout_->leadOut)
         return r.Fail(kSenseIllegalRequest, kAscLbaOutOfRange);
     position_ = lba;
     if (!(r.cdb[kCdSelectAt] & kMainChannelBits)) return; // nothing selected: nothing sent
 
-    uint8_t partial[kSectorBytes];
+    uint32_t c2Bytes = c2 == kC2Pointers ? kC2PointerBytes : c2 == kC2Block ? kC2BlockBytes : 0;
+    uint32_t stride = kSectorBytes + c2Bytes;
+    uint8_t partial[kSectorBytes + kC2BlockBytes];
     // Frames that lie one after another in one extent go in one read; after a
     // read that fails, frame by frame, so the failure names its own frame.
     bool oneByOne = false;
     for (uint32_t i = 0; i < count;) {
         uint32_t a = lba + i;
-        uint64_t at = uint64_t(i) * kSectorBytes;
+        uint64_t at = uint64_t(i) * stride;
         if (at >= r.dataLen) {
             r.result->overrun = true;
             return;
         }
         if (!ReadableAudio(a, r)) return;
         uint32_t room = r.dataLen - uint32_t(at);
-        if (room < kSectorBytes) {
+        if (room < stride) {
             if (!FetchFrames(a, 1, partial))
                 return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
+            Deliver(r, a, i, partial, c2Bytes);
             std::memcpy(r.data + at, partial, room);
             r.result->transferred += room;
             r.result->overrun = true;
             return;
         }
-        uint32_t run = oneByOne ? 1 : RunOfFrames(a, count - i, room / kSectorBytes);
-        if (!FetchFrames(a, run, r.data + at)) {
+        uint8_t* frames = r.data + at;
+        uint32_t run = oneByOne ? 1 : RunOfFrames(a, count - i, room / stride);
+        if (!FetchFrames(a, run, frames)) {
             if (run > 1) {
                 oneByOne = true;
                 continue;
             }
             return r.FailAt(kSenseMediumError, kAscUnrecoveredRead, a);
         }
-        r.result->transferred += run * kSectorBytes;
+        // The frames came in back to back: each moves up to its place, the last
+        // first, to leave room for the error pointers after it.
+        if (c2Bytes)
+            for (uint32_t k = run - 1; k > 0; k--)
+                std::memmove(frames + size_t(k) * stride, frames + size_t(k) * kSectorBytes,
+                             kSectorBytes);
+        for (uint32_t k = 0; k < run; k++)
+            Deliver(r, a + k, i + k, frames + size_t(k) * stride, c2Bytes);
+        r.result->transferred += run * stride;
         i += run;
     }
+    damage_.Keep(lba, count, r.data, stride);
+}
+
+// One frame as the drive hands it back: the damage, its error pointers and its
+// mark in the log.
+void ScsiTarget::Deliver(Request& r, uint32_t lba, uint32_t index, uint8_t* frame,
+                         uint32_t c2Bytes) {
+    DeliveredFrame d = damage_.Deliver(lba, index, frame);
+    if (c2Bytes)
+        PutC2Pointers(c2Mode_ == C2Mode::On ? d.wrong : WrongRun(), frame + kSectorBytes, c2Bytes);
+    ScsiResult& result = *r.result;
+    if (result.frameCount < kMaxFrameMarks)
+        result.frames[result.frameCount] = d.mark;
+    else if (result.frameCount == kMaxFrameMarks)
+        result.frames[kMaxFrameMarks] = '+';
+    result.frameCount++;
 }
 
 // Checks one frame as READ CD must before sending it; fails the request if not.
@@ -414,7 +446,7 @@ bool ScsiTarget::ReadableAudio(uint32_t lba, Request& r) const {
         r.FailAt(kSenseIllegalRequest, kAscIllegalModeForTrack, lba);
         return false;
     }
-    if (InReadError(lba)) {
+    if (readErrors_.Has(lba)) {
         r.FailAt(kSenseMediumError, kAscUnrecoveredRead, lba);
         return false;
     }
@@ -444,7 +476,7 @@ uint32_t ScsiTarget::RunOfFrames(uint32_t lba, uint32_t limit, uint32_t room) co
     const DiscExtent& e = layout_->extents[ExtentIndexOf(*layout_, lba)];
     uint32_t end = e.start + e.frames;
     uint32_t run = 1;
-    while (run < most && lba + run < end && !InReadError(lba + run) &&
+    while (run < most && lba + run < end && !readErrors_.Has(lba + run) &&
            layout_->tracks[RecordedTrackIndexOf(*layout_, lba + run)].mode == TrackMode::Audio)
         run++;
     return run;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "vdrive/cue_sheet.h"
+#include "vdrive/frame_damage.h"
 
 namespace vdrive {
 
@@ -29,12 +30,10 @@ constexpr uint8_t kSenseMediumError = 0x03;
 constexpr uint8_t kSenseIllegalRequest = 0x05;
 constexpr uint8_t kSenseUnitAttention = 0x06;
 
-constexpr size_t kSenseBytes = 18; // fixed format
-constexpr int kMaxReadErrorRanges = 64;
+constexpr uint8_t kOpReadCd = 0xBE;
 
-struct LbaRange {
-    uint32_t first, last; // inclusive
-};
+constexpr size_t kSenseBytes = 18;      // fixed format
+constexpr uint32_t kMaxFrameMarks = 64; // in a READ CD's log line; a + for more
 
 struct ScsiSense {
     uint8_t key, asc, ascq;
@@ -44,9 +43,11 @@ struct ScsiSense {
 
 struct ScsiResult {
     uint8_t status;
-    ScsiSense sense;      // with CHECK CONDITION
-    uint32_t transferred; // bytes placed in the data buffer
-    bool overrun;         // the device had more to send than the buffer holds
+    ScsiSense sense;                 // with CHECK CONDITION
+    uint32_t transferred;            // bytes placed in the data buffer
+    bool overrun;                    // the device had more to send than the buffer holds
+    uint32_t frameCount;             // frames a READ CD delivered, whole or in part
+    char frames[kMaxFrameMarks + 2]; // a mark for each (kMarkFresh...)
 };
 
 // Writes fixed-format sense data (response code 0x70) of kSenseBytes.
@@ -58,7 +59,8 @@ class ScsiTarget {
 
     void SetDeviceType(uint8_t inquiryByte0);
     void SetUnitAttention(bool enabled);
-    void SetReadErrors(const LbaRange* ranges, int count);
+    void SetReadErrors(const LbaRanges& ranges);
+    void SetDamage(const DamageConfig& damage);
     // The disc in the tray, or none; the target does not own it.
     void SetMedium(const DiscLayout* layout, ImageFiles* files);
     void SetTray(bool open);
@@ -84,10 +86,10 @@ class ScsiTarget {
     void ReadToc(Request& r);
     void ReadSessionInfo(Request& r);
     void ReadCd(Request& r);
-    bool InReadError(uint32_t lba) const;
     bool ReadableAudio(uint32_t lba, Request& r) const;
     bool FetchFrames(uint32_t lba, uint32_t count, uint8_t* dst) const;
     uint32_t RunOfFrames(uint32_t lba, uint32_t limit, uint32_t room) const;
+    void Deliver(Request& r, uint32_t lba, uint32_t index, uint8_t* frame, uint32_t c2Bytes);
 
     uint8_t type_;
     bool unitAttentionEnabled_;
@@ -97,8 +99,9 @@ class ScsiTarget {
     const DiscLayout* layout_;
     ImageFiles* files_;
     uint32_t position_; // address of the last READ CD, for READ SUB-CHANNEL
-    int readErrorCount_;
-    LbaRange readErrors_[kMaxReadErrorRanges];
+    LbaRanges readErrors_;
+    C2Mode c2Mode_;
+    FrameDamage damage_;
 };
 
 } // namespace vdrive

@@ -165,7 +165,8 @@ void TimedOut(sg_io_hdr_t* h, int index) {
     Locked hold;
     if (const Device* d = DeviceInOrder(index))
         LogCommand({d->adapter, d->target, 0, SrbDirection(h->dxfer_direction), h->dxfer_len,
-                    h->cmdp, h->cmd_len, kSsErr, kHaStatTimeout, kStatusGood, ScsiSense()});
+                    h->cmdp, h->cmd_len, kSsErr, kHaStatTimeout, kStatusGood, ScsiSense(),
+                    nullptr});
 }
 
 int Execute(sg_io_hdr_t* h, int index) {
@@ -195,7 +196,7 @@ int Execute(sg_io_hdr_t* h, int index) {
     }
     bool good = r.status == kStatusGood && !r.overrun;
     LogCommand({d->adapter, d->target, 0, SrbDirection(h->dxfer_direction), h->dxfer_len, h->cmdp,
-                h->cmd_len, good ? kSsComp : kSsErr, haStat, r.status, r.sense});
+                h->cmd_len, good ? kSsComp : kSsErr, haStat, r.status, r.sense, r.frames});
     return 0;
 }
 

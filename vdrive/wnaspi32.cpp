@@ -45,9 +45,9 @@ struct Queue {
 Queue g_queue;
 
 void LogExec(const SRB_ExecSCSICmd* s, BYTE status, BYTE haStat, BYTE targStat,
-             const ScsiSense& sense) {
+             const ScsiSense& sense, const char* frames) {
     LogCommand({s->SRB_HaId, s->SRB_Target, s->SRB_Lun, s->SRB_Flags, s->SRB_BufLen, s->CDBByte,
-                s->SRB_CDBLen, status, haStat, targStat, sense});
+                s->SRB_CDBLen, status, haStat, targStat, sense, frames});
 }
 
 DWORD WINAPI Worker(void*);
@@ -70,6 +70,7 @@ void Complete(Pending* p) {
     SRB_ExecSCSICmd* s = p->srb;
     BYTE status, haStat = HASTAT_OK, targStat = STATUS_GOOD;
     ScsiSense sense = {};
+    ScsiResult r = {};
     {
         Locked hold;
         RefreshedTable();
@@ -79,7 +80,6 @@ void Complete(Pending* p) {
         } else if (!d || s->SRB_Lun != 0) {
             status = SS_NO_DEVICE;
         } else {
-            ScsiResult r;
             d->scsi.Execute(s->CDBByte, s->SRB_CDBLen, s->SRB_BufPointer, s->SRB_BufLen, &r);
             if (r.status == kStatusCheckCondition) {
                 status = SS_ERR;
@@ -99,7 +99,7 @@ void Complete(Pending* p) {
         }
         s->SRB_HaStat = haStat;
         s->SRB_TargStat = targStat;
-        LogExec(s, status, haStat, targStat, sense);
+        LogExec(s, status, haStat, targStat, sense, r.frames);
     }
     // Everything else first: a caller may be polling the status.
     MemoryBarrier();
@@ -146,7 +146,7 @@ DWORD WINAPI Worker(void*) {
 
 DWORD Refuse(SRB_ExecSCSICmd* s, BYTE status) {
     s->SRB_Status = status;
-    LogExec(s, status, HASTAT_OK, STATUS_GOOD, ScsiSense());
+    LogExec(s, status, HASTAT_OK, STATUS_GOOD, ScsiSense(), nullptr);
     return status;
 }
 

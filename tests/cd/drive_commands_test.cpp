@@ -12,6 +12,7 @@
 #include "drive_bench.h"
 
 #include <gmock/gmock.h>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace td_test;
@@ -98,6 +99,43 @@ TEST_P(DriveCommands, ReadCdFetchesTheFramesAndRecordsWhereItRead) {
     EXPECT_THAT(CommandSummaries(drive),
                 ElementsAre(drive.Sent("40 61152: BE 04 00 00 01 2C 00 00 1A F0 00 00"),
                             drive.Sent("40 61152: BE 04 00 00 13 88 01 23 45 F0 00 00")));
+}
+
+// A scratched disc: wrong bytes with GOOD status, the drive's cache giving
+// them back, C2 pointers flagging them, and the log telling each frame's story.
+TEST_P(DriveCommands, DamagedFramesReadWrongFromTheCacheAlikeAndC2FlagsThem) {
+    VDevice& d = Stage();
+    d.garbled = "300-302";
+    d.cacheFrames = kTransferFrames;
+    drive.Apply();
+    const Bytes want = ExpectedFrames(disc, 300, kTransferFrames);
+    const size_t right = 3 * kFrameBytes;
+    ReadBlock block(kAdapter, kTarget, kTransferFrames);
+    ASSERT_TRUE(ReadCdSectors(&block.srb, 300, kTransferFrames));
+    const Bytes first = block.data;
+    EXPECT_EQ(Bytes(first.begin() + right, first.end()), Bytes(want.begin() + right, want.end()));
+    for (size_t i = 0; i < 3; i++)
+        EXPECT_FALSE(std::equal(&first[i * kFrameBytes], &first[(i + 1) * kFrameBytes],
+                                &want[i * kFrameBytes]))
+            << i;
+    ASSERT_TRUE(ReadCdSectors(&block.srb, 300, kTransferFrames));
+    EXPECT_EQ(block.data, first);
+
+    d.cacheFrames = 0;
+    drive.Apply();
+    block.srb.CDBByte[8] = 1;     // one frame
+    block.srb.CDBByte[9] |= 0x04; // and its 294 pointers, their OR and a pad byte
+    ASSERT_TRUE(RunSrb(&block.srb));
+    EXPECT_EQ(Bytes(&block.data[kFrameBytes], &block.data[kFrameBytes + kC2BlockBytes]),
+              C2PointersOf(block.data.data(), want.data(), kC2BlockBytes));
+    d.c2 = "refused";
+    drive.Apply();
+    EXPECT_FALSE(RunSrb(&block.srb));
+
+    std::vector<std::string> marks;
+    for (const VLogLine& l : drive.Commands()) marks.push_back(l.frames);
+    EXPECT_THAT(marks,
+                ElementsAre("www" + std::string(23, '.'), "CCC" + std::string(23, 'c'), "w", ""));
 }
 
 TEST_P(DriveCommands, FailedStatusQueryLeavesAClearedReply) {

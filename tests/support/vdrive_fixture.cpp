@@ -15,6 +15,7 @@ namespace {
 constexpr char kVariable[] = "TUNEDECK_VDRIVE";
 constexpr char kIniName[] = "vdrive.ini";
 constexpr char kStatusMarker[] = " status=";
+constexpr char kFramesMarker[] = " frames=";
 constexpr ULONGLONG kOneMs = 10000; // in FILETIME units
 
 // The last modification time this process gave an INI: every write moves on
@@ -54,6 +55,8 @@ VLogLine ParseLine(const std::string& text) {
     l.senseKey = int(key);
     l.asc = int(asc);
     l.ascq = int(ascq);
+    size_t frames = text.find(kFramesMarker, status);
+    if (frames != std::string::npos) l.frames = text.substr(frames + sizeof kFramesMarker - 1);
     return l;
 }
 
@@ -91,6 +94,12 @@ std::string VirtualDrive::IniText() const {
         t += "delay-ms = " + std::to_string(d.delayMs) + "\r\n";
         t += "hang-ms = " + std::to_string(d.hangMs) + "\r\n";
         t += std::string("unit-attention = ") + (d.unitAttention ? "on" : "off") + "\r\n";
+        t += "damaged = " + d.damaged + "\r\n";
+        t += "garbled = " + d.garbled + "\r\n";
+        t += "damage-odds = " + std::to_string(d.damageOdds) + "\r\n";
+        t += "cache-frames = " + std::to_string(d.cacheFrames) + "\r\n";
+        t += "c2 = " + d.c2 + "\r\n";
+        t += "damage-seed = " + std::to_string(d.damageSeed) + "\r\n";
     }
     return t + extraIni;
 }
@@ -152,6 +161,15 @@ Bytes ExpectedFrames(const VDisc& disc, uint32_t lba, uint32_t count) {
         td_disc::ImageFrame(disc.plan, disc.layout, lba + i,
                             out.data() + size_t(i) * td_disc::kFrameBytes);
     return out;
+}
+
+Bytes C2PointersOf(const BYTE* got, const BYTE* want, size_t bytes) {
+    Bytes pointers(bytes, 0);
+    for (size_t k = 0; k < td_disc::kFrameBytes; k++)
+        if (got[k] != want[k]) pointers[k / 8] |= BYTE(0x80 >> (k % 8));
+    for (size_t i = 0; bytes == kC2BlockBytes && i < kC2PointerBytes; i++)
+        pointers[kC2PointerBytes] |= pointers[i];
+    return pointers;
 }
 
 } // namespace td_test

@@ -39,6 +39,12 @@ struct VDevice {
     int delayMs = 0;        // added to every command
     int hangMs = 0;         // every command completes only this long after it was sent
     bool unitAttention = true;
+    std::string damaged; // LBAs a fresh read gets wrong damageOdds percent of the time
+    std::string garbled; // LBAs every fresh read gets wrong, never twice the same way
+    int damageOdds = 30;
+    int cacheFrames = 0;   // the last frames read come back as they came
+    std::string c2 = "on"; // or off (pointers that flag nothing), refused
+    unsigned damageSeed = 1;
 };
 
 // The [aspi] section.
@@ -59,6 +65,7 @@ struct VLogLine {
     Bytes cdb;
     int status = 0, haStat = 0, targStat = 0;
     int senseKey = 0, asc = 0, ascq = 0;
+    std::string frames; // a READ CD's: . fresh, w fresh and wrong, c cached, C cached and wrong
 };
 
 class VirtualDrive {
@@ -101,5 +108,11 @@ VDisc MakeDisc(const std::string& description, const std::string& name = "disc")
 
 // The bytes the image holds for frames [lba, lba + count).
 Bytes ExpectedFrames(const VDisc& disc, uint32_t lba, uint32_t count);
+
+constexpr size_t kC2PointerBytes = 294, kC2BlockBytes = 296;
+
+// READ CD's C2 error pointers for a frame read as `got`: a bit for each byte
+// that differs from the disc's, `want`; as kC2BlockBytes, then their OR and a 0.
+Bytes C2PointersOf(const BYTE* got, const BYTE* want, size_t bytes = kC2PointerBytes);
 
 } // namespace td_test

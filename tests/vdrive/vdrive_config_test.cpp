@@ -67,7 +67,8 @@ TEST_F(VirtualDriveConfig, RelativePathsAndProblemsInTheIni) {
     drive.AddCdRom(0, 0, "rel.cue");
     drive.aspi.log = "logs\\..\\drive.log";
     drive.extraIni = "[device]\r\ntarget = 16\r\ntype = tape\r\nread-error = 5-2\r\n"
-                     "delay-ms = soon\r\ncolour = blue\r\n[mystery]\r\nkey = 1\r\n"
+                     "delay-ms = soon\r\ncolour = blue\r\ndamage-odds = 101\r\n"
+                     "cache-frames = 8193\r\nc2 = maybe\r\ngarbled = 3-\r\n[mystery]\r\nkey = 1\r\n"
                      "[aspi]\r\nsend-result = later\r\njust words\r\n";
     CreateDirectoryA((ScratchDir() + "\\logs").c_str(), nullptr);
     drive.Apply();
@@ -81,6 +82,8 @@ TEST_F(VirtualDriveConfig, RelativePathsAndProblemsInTheIni) {
           "type = tape: expected cdrom, cdrom-qualified or disk",
           "read-error = 5-2: expected addresses and ranges",
           "delay-ms = soon: expected milliseconds", "unknown key 'colour' in [device]",
+          "damage-odds = 101: expected a percentage", "cache-frames = 8193: expected a number",
+          "c2 = maybe: expected on, off or refused", "garbled = 3-: expected addresses",
           "a second device at adapter 0 target 0 is ignored",
           "unknown section [mystery] is ignored",
           "send-result = later: expected pending, comp, error or invalid"})

@@ -2,6 +2,8 @@
 // byte, with the sense codes of a real drive.
 #include "aspi_client.h"
 
+#include <algorithm>
+
 using namespace td_test;
 
 namespace {
@@ -12,6 +14,22 @@ constexpr size_t kSenseInfoAt = 3; // the failing address, in fixed-format sense
 
 Bytes Slice(const Bytes& b, size_t from, size_t n) {
     return Bytes(b.begin() + from, b.begin() + from + n);
+}
+
+// READ CD with C2 error pointers after each frame: error field 01 or 10.
+Bytes CdbReadCdC2(uint32_t lba, uint32_t count, size_t c2Bytes) {
+    Bytes cdb = CdbReadCd(lba, count);
+    cdb[9] |= c2Bytes == kC2BlockBytes ? 0x04 : 0x02;
+    return cdb;
+}
+
+// Whether a frame read differs from the disc's in one run of 4 to 300 bytes.
+bool OneWrongRun(const BYTE* got, const BYTE* want) {
+    std::vector<size_t> wrong;
+    for (size_t k = 0; k < kFrame; k++)
+        if (got[k] != want[k]) wrong.push_back(k);
+    return wrong.size() >= 4 && wrong.size() <= 300 &&
+           wrong.back() - wrong.front() + 1 == wrong.size();
 }
 
 } // namespace
@@ -147,7 +165,7 @@ TEST_F(VirtualDriveMedia, ReadCdGivesTheImageAcrossFilesAndRefusesDataAndTheLead
         EXPECT_EQ(Outcome(CdbReadCd(lba, 6), 6 * kFrame), kOutOfRange) << lba;
     Bytes mode1 = CdbReadCd(0, 1), c2 = CdbReadCd(0, 1);
     mode1[1] = 0x08;
-    c2[9] |= 0x02;
+    c2[9] |= 0x06; // an error field of 11 has no meaning
     EXPECT_EQ(Outcome(mode1, kFrame), kInvalidField);
     EXPECT_EQ(Outcome(c2, kFrame), kInvalidField);
 }
@@ -245,4 +263,89 @@ TEST_F(VirtualDriveMedia, EjectLoadAndLockMoveTheTray) {
                                                    {kTestUnitReady, kNoMedium}};
     int step = 0;
     for (const auto& [cdb, want] : steps) EXPECT_EQ(Outcome(cdb), want) << "step " << step++;
+}
+
+TEST_F(VirtualDriveMedia, DamagedAndGarbledFramesReadWrongWithGoodStatusAndC2FlagsTheWrongBytes) {
+    VDisc disc = MakeDisc("100");
+    VDevice& dev = drive.AddCdRom(0, 0, disc.cuePath);
+    dev.unitAttention = false;
+    dev.garbled = "10";
+    dev.damaged = "20-29";
+    dev.damageOdds = 100;
+    drive.Apply();
+    const Bytes want = ExpectedFrames(disc, 10, 20);
+    for (const char* c2 : {"on", "off"}) {
+        dev.c2 = c2;
+        drive.Apply();
+        for (size_t c2Bytes : {kC2PointerBytes, kC2BlockBytes}) {
+            const size_t stride = kFrame + c2Bytes;
+            ExecResult r = Run(CdbReadCdC2(10, 20, c2Bytes), DWORD(20 * stride));
+            ASSERT_EQ(r.Outcome(), kOk);
+            for (size_t i = 0; i < 20; i++) {
+                const BYTE* got = &r.data[i * stride];
+                Bytes flagged = dev.c2 == "on" ? C2PointersOf(got, &want[i * kFrame], c2Bytes)
+                                               : Bytes(c2Bytes, 0);
+                EXPECT_EQ(OneWrongRun(got, &want[i * kFrame]), i == 0 || i >= 10) << i;
+                EXPECT_EQ(Slice(r.data, i * stride + kFrame, c2Bytes), flagged) << i;
+            }
+            EXPECT_EQ(drive.Commands().back().frames, "w.........wwwwwwwwww");
+        }
+    }
+    std::vector<Bytes> seen; // a garbled frame never reads the same way twice
+    for (int i = 0; i < 5; i++) {
+        seen.push_back(Run(CdbReadCd(10, 1), kFrame).data);
+        EXPECT_TRUE(OneWrongRun(seen.back().data(), want.data()));
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), seen.back()), 1);
+    }
+    // The same seed, the same noise; an INI read again with the seed unchanged goes on with it.
+    Bytes noise[3];
+    for (unsigned i = 0; i < 3; i++) {
+        dev.damageSeed = i == 1 ? 6 : 5;
+        drive.Apply();
+        noise[i] = Run(CdbReadCd(10, 20), 20 * kFrame).data;
+    }
+    EXPECT_TRUE(noise[1] != noise[0] && noise[2] == noise[0]);
+    drive.Apply();
+    EXPECT_TRUE(Run(CdbReadCd(10, 20), 20 * kFrame).data != noise[0]);
+    dev.damageOdds = 0;
+    drive.Apply();
+    EXPECT_TRUE(Run(CdbReadCd(20, 10), 10 * kFrame).data == Slice(want, 10 * kFrame, 10 * kFrame));
+    Run(CdbReadCd(0, 70), 70 * kFrame);
+    EXPECT_EQ(drive.Commands().back().frames,
+              std::string(10, '.') + "w" + std::string(53, '.') + "+");
+    dev.c2 = "refused";
+    drive.Apply();
+    EXPECT_EQ(Outcome(CdbReadCdC2(10, 1, kC2PointerBytes), 2 * kFrame), kInvalidField);
+    EXPECT_EQ(Outcome(CdbReadCdC2(10, 1, kC2BlockBytes), 2 * kFrame), kInvalidField);
+    EXPECT_EQ(Outcome(CdbReadCd(10, 1), kFrame), kOk);
+}
+
+TEST_F(VirtualDriveMedia, TheCacheGivesAFrameBackAsItCameUntilOtherFramesOrANewDiscPushItOut) {
+    VDisc disc = MakeDisc("100");
+    VDevice& dev = drive.AddCdRom(0, 0, disc.cuePath);
+    dev.unitAttention = false;
+    dev.garbled = "0-51";
+    dev.readErrors = "52";
+    dev.cacheFrames = 4;
+    drive.Apply();
+    auto read = [&](uint32_t lba, uint32_t count, const char* marks) {
+        Bytes data =
+            Run(CdbReadCdC2(lba, count, kC2PointerBytes), DWORD(count * (kFrame + kC2PointerBytes)))
+                .data;
+        EXPECT_EQ(drive.Commands().back().frames, marks) << lba;
+        return data;
+    };
+    Bytes first = read(5, 1, "w");
+    EXPECT_TRUE(read(5, 1, "C") == first); // main bytes and pointers alike
+    read(6, 3, "www");
+    EXPECT_TRUE(read(5, 1, "C") == first); // kept, and now the newest
+    read(9, 4, "wwww");
+    EXPECT_TRUE(read(5, 1, "w") != first);
+    read(60, 2, "..");
+    read(60, 2, "cc");
+    read(50, 3, "ww"); // failed at 52: nothing of it is kept
+    read(50, 2, "ww");
+    EXPECT_EQ(Outcome(kEject), kOk);
+    EXPECT_EQ(Outcome(kLoad), kOk);
+    read(50, 2, "ww");
 }

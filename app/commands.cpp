@@ -18,6 +18,7 @@ constexpr char kPlayDialogTitle[] = "Select a file to play";
 constexpr char kCannotPlay[] = "Can't Play";
 constexpr char kSaveDialogTitle[] = "Select a file to save";
 constexpr char kCannotReadCd[] = "Can't Read the CD";
+constexpr int kInexactTextChars = 512;
 
 // The button table: one row per state, one column per button 0-10, '+' on, '-' off.
 struct ButtonRow {
@@ -72,11 +73,18 @@ void Deck_OnSaveTrack(DeckRecord* rec) {
     HWND deck = rec->hwnd;
     rec->requested = kWantSaveTrack;
     const char* path = FileDialog(deck, kWaveFileFilter, rec->lastPath, kSaveDialogTitle);
-    bool saved = path && SaveTrack(g_cdPlayer, deck, g_cdPlayer.CurrentTrack(), path) != 0;
+    SaveReport report;
+    bool saved = path && SaveTrack(g_cdPlayer, deck, g_cdPlayer.CurrentTrack(), path, &report) != 0;
     // The copy lets messages through: the deck may have been closed meanwhile.
     rec = DeckOf(deck);
     if (!rec) return;
-    if (path && !saved) MessageBoxA(deck, kCannotReadCd, rec->lastPath, MB_ICONWARNING);
+    if (path && !saved && !report.cancelled) {
+        MessageBoxA(deck, kCannotReadCd, rec->lastPath, MB_ICONWARNING);
+    } else if (path && report.inexact.runCount) {
+        char text[kInexactTextChars];
+        FormatInexactRuns(report.inexact, text, sizeof text);
+        MessageBoxA(deck, text, rec->lastPath, MB_ICONWARNING);
+    }
     rec->requested = kWantStopped;
 }
 

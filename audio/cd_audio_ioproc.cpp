@@ -4,6 +4,7 @@
 #include "cd/scsi_commands.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -29,6 +30,26 @@ LRESULT OnOpen(MMIOINFO* info, SRB_ExecSCSICmd* request) {
     return 0;
 }
 
+bool ReadInto(SRB_ExecSCSICmd* request, BYTE* buffer, DWORD address, DWORD frames) {
+    request->SRB_BufPointer = buffer;
+    request->SRB_BufLen = frames * kFrameBytes;
+    return ReadCdSectors(request, address, frames);
+}
+
+// Silence where a frame will not read; false once the disc stops answering.
+bool ReadFrameByFrame(SRB_ExecSCSICmd* request, BYTE* buffer, DWORD address, DWORD frames) {
+    for (DWORD i = 0; i < frames; i++) {
+        BYTE* frame = buffer + i * kFrameBytes;
+        if (ReadInto(request, frame, address + i, 1)) continue;
+        if (!FailedOnMedium(request)) return false;
+        memset(frame, 0, kFrameBytes);
+    }
+    // The position shown is the block's, as after one read of it.
+    SetLastReadAddress(address);
+    SetStreamCurrentAddress(request, address);
+    return true;
+}
+
 LRESULT OnRead(MMIOINFO* info, BYTE* buffer, DWORD bytes) {
     SRB_ExecSCSICmd* request = StoredRequest(info);
     DWORD frames = bytes / kFrameBytes;
@@ -36,9 +57,13 @@ LRESULT OnRead(MMIOINFO* info, BYTE* buffer, DWORD bytes) {
     DWORD end = StreamEndAddress(request); // read each time: the range may have moved
     if (position >= end) return 0;
     if (position + frames >= end) frames = end - position;
-    request->SRB_BufPointer = buffer;
-    request->SRB_BufLen = bytes;
-    if (!ReadCdSectors(request, position, frames)) return 0; // the same frames again next time
+    // A scratch costs the listener at most this block: tried once more, then
+    // frame by frame with silence for the frames that still fail. A disc that
+    // stopped answering ends the stream, and the same frames come next time.
+    if (!ReadInto(request, buffer, position, frames) &&
+        (!FailedOnMedium(request) || (!ReadInto(request, buffer, position, frames) &&
+                                      !ReadFrameByFrame(request, buffer, position, frames))))
+        return 0;
     info->lDiskOffset = static_cast<LONG>(position + frames);
     return static_cast<LRESULT>(frames * kFrameBytes);
 }

@@ -8,64 +8,57 @@
 
 namespace {
 
-constexpr int kReadAttempts = 3;
 constexpr int kTitleChars = 64;
+constexpr int kRunLineChars = 48;
+constexpr char kInexactIntro[] =
+    "The drive could not read these places of the track the same way twice, so the file may "
+    "differ from the disc there:";
 
-bool ReadBlock(CdPlayer& player, BYTE* buffer, DWORD address, DWORD frames) {
-    for (int attempt = 0; attempt < kReadAttempts; attempt++)
-        if (player.ReadRawSectors(buffer, address, frames)) return true;
-    return false;
+void Append(char* text, int size, const char* more) {
+    int used = lstrlenA(text);
+    if (used < size - 1) lstrcpynA(text + used, more, size - used);
 }
-
-class HeapBlock {
-  public:
-    explicit HeapBlock(DWORD bytes)
-        : data_(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, bytes))) {}
-    ~HeapBlock() { HeapFree(GetProcessHeap(), 0, data_); }
-    HeapBlock(const HeapBlock&) = delete;
-    HeapBlock& operator=(const HeapBlock&) = delete;
-    BYTE* Get() const { return data_; }
-
-  private:
-    BYTE* data_;
-};
 
 } // namespace
 
-DWORD SaveTrack(CdPlayer& player, HWND owner, int track, const char* path) {
-    DWORD framesLeft = player.TrackLengthForSave(track);
-    if (framesLeft == 0) return 0;
+DWORD SaveTrack(CdPlayer& player, HWND owner, int track, const char* path, SaveReport* report) {
+    report->cancelled = false;
+    report->inexact.runCount = 0;
+    DWORD frames = player.TrackLengthForSave(track);
+    if (frames == 0) return 0;
     char title[kTitleChars];
     wsprintfA(title, kSaveTitleFormat, track);
-    if (!ProgressOpen(owner, kGaugeDialogTemplate, title, framesLeft)) return 0;
-    HeapBlock buffer(kTransferBytes);
+    if (!ProgressOpen(owner, kGaugeDialogTemplate, title, frames)) return 0;
     PCMWAVEFORMAT format;
     MakePcmFormat(WAVE_FORMAT_4S16, &format);
     WavFileWriter writer;
-    if (!buffer.Get() || !writer.BeginFile(path, format)) {
+    TrackCopy copy(player, writer);
+    if (!copy.Begin(track, frames) || !writer.BeginFile(path, format)) {
         ProgressClose();
         return 0;
     }
-
     player.LockDoor();
-    DWORD first = player.TrackStart(track);
-    DWORD step = kTransferFrames;
-    DWORD framesDone = 0;
-    bool readFailed = false, finished = false;
-    while (framesLeft > 0) {
-        if (framesLeft < step) step = framesLeft;
-        // A block that cannot be read never reaches the file: no stale bytes.
-        if (!ReadBlock(player, buffer.Get(), first + framesDone, step)) {
-            readFailed = true;
-            break;
-        }
-        finished = writer.AppendData(buffer.Get(), step * kFrameBytes) == 1;
-        framesDone += step;
-        framesLeft -= step;
-        if (finished || ProgressStep(framesDone)) break;
-    }
-    if (!finished) writer.FinishFile();
+    copy.Run();
+    writer.FinishFile();
     ProgressClose();
     player.UnlockDoor();
-    return readFailed ? 0 : framesDone * kFrameBytes;
+    report->cancelled = copy.Cancelled();
+    copy.Report(&report->inexact);
+    return copy.Unreadable() ? 0 : writer.DataBytes();
+}
+
+void FormatInexactRuns(const CopyReport& report, char* text, int size) {
+    char line[kRunLineChars];
+    lstrcpynA(text, kInexactIntro, size);
+    for (int i = 0; i < report.runCount && i < kListedRuns; i++) {
+        const FrameRun& run = report.runs[i];
+        wsprintfA(line, "\n%lu:%02lu.%02lu (%lu %s)", run.first / kFramesPerMinute,
+                  run.first / kFramesPerSecond % 60, run.first % kFramesPerSecond, run.count,
+                  run.count == 1 ? "frame" : "frames");
+        Append(text, size, line);
+    }
+    if (report.runCount > kListedRuns) {
+        wsprintfA(line, "\nand %d more", report.runCount - kListedRuns);
+        Append(text, size, line);
+    }
 }

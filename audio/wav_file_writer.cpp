@@ -70,6 +70,17 @@ int WavFileWriter::AppendData(const void* data, DWORD bytes) {
     return 1;
 }
 
+bool WavFileWriter::PatchData(DWORD offset, const void* data, DWORD bytes) {
+    if (file_ == INVALID_HANDLE_VALUE || offset + bytes > dataBytes_) return false;
+    LARGE_INTEGER at, end;
+    at.QuadPart = kWavHeaderBytes + static_cast<LONGLONG>(offset);
+    end.QuadPart = kWavHeaderBytes + static_cast<LONGLONG>(dataBytes_);
+    DWORD written;
+    bool patched = SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) &&
+                   WriteAll(file_, data, bytes, &written);
+    return SetFilePointerEx(file_, end, nullptr, FILE_BEGIN) && patched;
+}
+
 void WavFileWriter::FinishFile() {
     if (file_ == INVALID_HANDLE_VALUE) return;
     PutDword(header_ + kRiffSizeOffset, dataBytes_ + kWavHeaderBytes - kSizesNotCountedByRiff);

@@ -19,6 +19,9 @@ class WavFileWriter {
     // 0 when the block was written in full; 1 when the write fell short, after
     // "Disk Full!!" was shown and the file finished with what reached it.
     int AppendData(const void* data, DWORD bytes);
+    // Rewrites sample data already written, `offset` bytes into the data; false
+    // when it cannot (the file already finished, or the write failed).
+    bool PatchData(DWORD offset, const void* data, DWORD bytes);
     // Patches the sizes into the header and closes the file.
     void FinishFile();
 

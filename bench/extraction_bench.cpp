@@ -161,7 +161,8 @@ int main(int argc, char** argv) {
         DeleteFileA(wav);
         const double cpuBefore = bench::ProcessCpuSeconds();
         const double start = bench::Now();
-        const DWORD saved = SaveTrack(player, owner, track, wav);
+        SaveReport report;
+        const DWORD saved = SaveTrack(player, owner, track, wav, &report);
         const double took = bench::Now() - start;
         const double cpuTook = bench::ProcessCpuSeconds() - cpuBefore;
         if (saved != bytes) bench::Fail("saved %lu bytes of %lu", saved, bytes);

@@ -184,12 +184,13 @@ DWORD CdPlayer::TrackLengthForSave(int track) {
     return SetStreamRange(start, end) ? end - start : 0;
 }
 
-DWORD CdPlayer::ReadRawSectors(BYTE* buffer, DWORD address, DWORD count) {
+DWORD CdPlayer::ReadRawSectors(BYTE* buffer, DWORD address, DWORD count, bool withC2) {
+    DWORD bytes = count * (withC2 ? kFrameBytes + kC2PointerBytes : kFrameBytes);
     request_.SRB_HaId = static_cast<BYTE>(adapter_);
     request_.SRB_Target = static_cast<BYTE>(target_);
     request_.SRB_BufPointer = buffer;
-    request_.SRB_BufLen = count * kFrameBytes;
-    return ReadCdSectors(&request_, address, count) ? count * kFrameBytes : 0;
+    request_.SRB_BufLen = bytes;
+    return ReadCdSectors(&request_, address, count, withC2) ? bytes : 0;
 }
 
 bool CdPlayer::LockDoor() {

@@ -3,6 +3,7 @@
 // mmio stream), and carries the transport state the deck shows.
 #pragma once
 #include "cd/cd_drive.h"
+#include "cd/scsi_commands.h"
 
 #include <mmsystem.h>
 
@@ -39,7 +40,9 @@ class CdPlayer : public CdDrive {
     void SetCurrentTrack(int track) { currentTrack_ = track; }
 
     DWORD TrackLengthForSave(int track);                            // frames, 0 on refusal
-    DWORD ReadRawSectors(BYTE* buffer, DWORD address, DWORD count); // bytes, 0 on failure
+    // Bytes read, 0 on failure; `withC2` has each frame followed by its C2 pointers.
+    DWORD ReadRawSectors(BYTE* buffer, DWORD address, DWORD count, bool withC2 = false);
+    bool LastReadFailedOnMedium() const { return FailedOnMedium(&request_); }
     bool LockDoor();
     bool UnlockDoor();
 

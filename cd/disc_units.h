@@ -10,5 +10,6 @@ constexpr DWORD kFramesPerSecond = 75;
 constexpr DWORD kFramesPerMinute = 60 * kFramesPerSecond;
 constexpr DWORD kTransferFrames = 26; // one READ CD, one streamer block
 constexpr DWORD kTransferBytes = kTransferFrames * kFrameBytes;
+constexpr DWORD kC2PointerBytes = kFrameBytes / 8; // a bit per byte, set where it may be wrong
 constexpr DWORD kTrackEndMargin = 20; // a track's range ends this far before the next track
 constexpr DWORD kSkipFrames = 30 * kFramesPerSecond;

@@ -26,9 +26,13 @@ constexpr BYTE kTocFormatToc = 0x00;
 constexpr BYTE kTocFormatSessions = 0x01;
 constexpr BYTE kReadCdTypeCdda = 0x04;
 constexpr BYTE kReadCdWholeSector = 0xF0; // sync, header codes, user data, EDC
+constexpr BYTE kReadCdC2Pointers = 0x02;  // error field 01: the C2 pointer bits
 
 constexpr size_t kSenseKeyAt = 2; // fixed-format sense data
 constexpr BYTE kSenseKeyMask = 0x0F;
+constexpr BYTE kSenseNotReady = 0x02;
+constexpr BYTE kSenseMediumError = 0x03;
+constexpr BYTE kSenseHardwareError = 0x04;
 constexpr BYTE kSenseUnitAttention = 0x06;
 
 constexpr BYTE kCdb6 = 6;
@@ -149,7 +153,7 @@ bool ReadSessionInfo(int adapter, int target, BYTE* reply) {
     return ReadTocFormat(adapter, target, kTocFormatSessions, reply, kSessionReplyBytes);
 }
 
-bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count) {
+bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count, bool withC2) {
     // Frames of another disc must not pass for the opened one's.
     if (g_discChanged) return false;
     block->SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -162,9 +166,16 @@ bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count) {
     block->CDBByte[1] = kReadCdTypeCdda;
     PutBigEndian(&block->CDBByte[2], address, 4);
     PutBigEndian(&block->CDBByte[6], count, 3);
-    block->CDBByte[9] = kReadCdWholeSector;
+    block->CDBByte[9] = withC2 ? kReadCdWholeSector | kReadCdC2Pointers : kReadCdWholeSector;
     block->SRB_PostProc = reinterpret_cast<void*>(&SrbPostRoutine);
     return RunMediaCommand(block);
+}
+
+bool FailedOnMedium(const SRB_ExecSCSICmd* block) {
+    if (g_discChanged || block->SRB_TargStat != STATUS_CHKCOND) return false;
+    BYTE key = block->SenseArea[kSenseKeyAt] & kSenseKeyMask;
+    // Some drives report a frame they cannot recover as a hardware error.
+    return key == kSenseMediumError || key == kSenseHardwareError;
 }
 
 bool DiscMayHaveChanged() {

@@ -28,10 +28,15 @@ bool ReadToc(int adapter, int target, BYTE* reply);
 bool ReadSessionInfo(int adapter, int target, BYTE* reply);
 
 // READ CD of `count` CD-DA frames on a block the caller keeps, whose adapter,
-// target, data pointer and length are already set. Records `address` as the
+// target, data pointer and length are already set; `withC2` has each frame's
+// kFrameBytes followed by its kC2PointerBytes. Records `address` as the
 // last-read address and as the block's current stream address. Refused
 // without a command while the disc may have changed.
-bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count);
+bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count, bool withC2 = false);
+
+// Whether the block's command failed on the disc's surface (a scratch, a bad
+// spot) rather than for want of a disc: other frames, or another try, may read.
+bool FailedOnMedium(const SRB_ExecSCSICmd* block);
 
 // A command met UNIT ATTENTION: the disc may have changed since its table was
 // read. It stays so until ForgetDiscChange, when a disc is about to be opened.

@@ -4,6 +4,8 @@
 // boxes shown, and that a disc plays again once the drive is well.
 #include "deck_fixture.h"
 
+#include <algorithm>
+
 namespace deck_test {
 namespace {
 
@@ -34,10 +36,6 @@ constexpr uint32_t kWaveLba = 100000, kWaveFrames = 300; // 4 s
 
 constexpr uint8_t kPreventAllow = 0x1E, kReadCd = 0xBE;
 constexpr size_t kLockByte = 4;
-
-uint32_t FirstBadBlock(uint32_t errorLba) {
-    return errorLba / kBlockFrames * kBlockFrames;
-}
 
 class DeckFaultTest : public DeckTest,
                       public ::testing::WithParamInterface<std::tuple<Moment, Fault>> {
@@ -111,15 +109,21 @@ class DeckFaultTest : public DeckTest,
             << "the deck stays stuck after the hang";
     }
 
-    // Track 1 played up to the block that cannot be read, then track 2 from its start.
-    void ExpectPlayedUpToTheErrorThenTrack2() {
+    // Played past the frames that cannot be read, in silence, to the end of the track.
+    static void ExpectPlayedPastTheError(const std::vector<PatternSpan>& spans) {
+        ASSERT_EQ(spans.size(), 2u);
+        EXPECT_EQ(spans[0].EndLba(), kPlayErrorLba);
+        EXPECT_EQ(spans[1].Lba(), kPlayErrorLba + kErrorFrames + 1);
+        EXPECT_EQ(spans[1].EndLba(), kTrackFrames - kEndMargin);
+    }
+
+    // Track 1 played past the frames that cannot be read, then track 2 from its start.
+    void ExpectPlayedPastTheErrorThenTrack2() {
         ASSERT_TRUE(WaitForOpenings(2));
         ASSERT_TRUE(WaitUntil(
             [] { return td_test::ReadCaptureOpening(1).size() >= kBlockFrames * kFrameBytes; },
             kShownMs));
-        std::vector<PatternSpan> first = PatternSpans(td_test::ReadCaptureOpening(0));
-        ASSERT_EQ(first.size(), 1u);
-        EXPECT_EQ(first[0].EndLba(), FirstBadBlock(kPlayErrorLba));
+        ExpectPlayedPastTheError(PatternSpans(td_test::ReadCaptureOpening(0)));
         EXPECT_EQ(TrackPlayed(td_test::ReadCaptureOpening(1)), 2);
     }
 
@@ -194,9 +198,9 @@ TEST_P(DeckFaultTest, ShowsTheFaultKeepsWhatWasDoneAndRecovers) {
         case Moment::kIdle:
             EXPECT_TRUE(deck_.WaitForFaces(idle, kShownMs));
             if (unreadable) {
-                // Play runs up to the unreadable block and goes on with the next track.
+                // Play runs past the unreadable frames and goes on with the next track.
                 ASSERT_TRUE(deck_.ClickButton(kCmdPlay));
-                ExpectPlayedUpToTheErrorThenTrack2();
+                ExpectPlayedPastTheErrorThenTrack2();
                 ASSERT_TRUE(deck_.ClickButton(kCmdStop));
             }
             break;
@@ -218,7 +222,7 @@ TEST_P(DeckFaultTest, ShowsTheFaultKeepsWhatWasDoneAndRecovers) {
                     EXPECT_FALSE(PlaysPattern(again)) << "the old disc plays on";
                 }
             } else if (unreadable) {
-                ExpectPlayedUpToTheErrorThenTrack2();
+                ExpectPlayedPastTheErrorThenTrack2();
             } else {
                 // Slow or stuck for a while, it plays on (after a hang perhaps from the
                 // first track again, as a failed status read counts as the disc gone).
@@ -241,9 +245,7 @@ TEST_P(DeckFaultTest, ShowsTheFaultKeepsWhatWasDoneAndRecovers) {
                 if (unreadable) {
                     // Pause, not Play, was the last wish: no next track follows.
                     EXPECT_TRUE(deck_.WaitForFaces(kStoppedFaces, kShownMs));
-                    std::vector<PatternSpan> resumed = PatternSpans(td_test::SettledCapture());
-                    ASSERT_FALSE(resumed.empty());
-                    EXPECT_EQ(resumed.back().EndLba(), FirstBadBlock(kPlayErrorLba));
+                    ExpectPlayedPastTheError(PatternSpans(td_test::SettledCapture()));
                     EXPECT_EQ(OpeningCount(), had + 1);
                 }
             }
@@ -253,16 +255,24 @@ TEST_P(DeckFaultTest, ShowsTheFaultKeepsWhatWasDoneAndRecovers) {
                 << "the save never ends";
             std::vector<DeckProcess::Box> boxes = TakeBoxes(kBoxQuietMs);
             // The file is valid and holds track 2's frames from its start, nothing else.
-            int frames = SavedFrames(savePath_, TrackStart(2));
-            if (gone || reloaded || unreadable) {
+            if (unreadable) {
+                // The whole track, silence where it would not read, and the box says where.
+                ASSERT_EQ(boxes.size(), 1u);
+                EXPECT_EQ(boxes[0].text, std::string(kInexactSaveText) + "\n0:13.25 (11 frames)");
+                EXPECT_EQ(boxes[0].caption, savePath_);
+                Bytes data = WaveData(td_test::ReadFileBytes(savePath_));
+                Bytes want = td_test::ExpectedFrames(disc_, TrackStart(2), kTrackFrames);
+                std::fill_n(want.begin() + kSaveErrorFrame * kFrameBytes,
+                            (kErrorFrames + 1) * kFrameBytes, 0);
+                EXPECT_TRUE(data == want) << data.size() / kFrameBytes << " frames saved";
+            } else if (gone || reloaded) {
+                int frames = SavedFrames(savePath_, TrackStart(2));
                 ASSERT_EQ(boxes.size(), 1u);
                 EXPECT_EQ(boxes[0].text, kCannotReadCd);
                 EXPECT_EQ(boxes[0].caption, savePath_);
                 EXPECT_LT(frames, int(kTrackFrames));
-                if (unreadable) {
-                    EXPECT_EQ(frames, int(FirstBadBlock(kSaveErrorFrame)));
-                }
             } else {
+                int frames = SavedFrames(savePath_, TrackStart(2));
                 EXPECT_TRUE(boxes.empty()) << boxes[0].text;
                 EXPECT_EQ(frames, int(kTrackFrames)); // the whole track
             }

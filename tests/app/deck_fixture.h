@@ -29,6 +29,9 @@ constexpr char kPlayTitle[] = "Select a file to play";
 constexpr char kSaveTitle[] = "Select a file to save";
 constexpr char kSavingTitle[] = "Saving Track #";
 constexpr char kCannotReadCd[] = "Can't Read the CD";
+// The warning after a save that could not read some frames alike twice.
+constexpr char kInexactSaveText[] = "The drive could not read these places of the track the same "
+                                    "way twice, so the file may differ from the disc there:";
 
 constexpr uint32_t kFrameBytes = td_disc::kFrameBytes;
 constexpr uint32_t kBlockFrames = 26;

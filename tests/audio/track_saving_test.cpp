@@ -7,14 +7,23 @@
 #include "cd/disc_units.h"
 #include "controls/gauge.h"
 #include "support/message_boxes.h"
+#include "drive_bench.h"
 #include "support/vdrive_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 
 using namespace td_test;
+
+bool operator==(const FrameRun& a, const FrameRun& b) {
+    return a.first == b.first && a.count == b.count;
+}
+void PrintTo(const FrameRun& run, std::ostream* os) {
+    *os << "{" << run.first << ", " << run.count << "}";
+}
 
 namespace {
 
@@ -55,16 +64,64 @@ LRESULT CALLBACK CancelOnActivate(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(g_cancelHook, code, wParam, lParam);
 }
 
-// The frame counts of the READ CDs the drive saw.
-std::vector<int> Reads(const VirtualDrive& drive) {
-    std::vector<int> counts;
-    for (const VLogLine& l : drive.Commands())
-        if (l.cdb[0] == kReadCd) counts.push_back((l.cdb[6] << 16) | (l.cdb[7] << 8) | l.cdb[8]);
-    return counts;
+DWORD Be(const Bytes& cdb, size_t at, int bytes) {
+    DWORD v = 0;
+    for (int i = 0; i < bytes; i++) v = v << 8 | cdb[at + i];
+    return v;
+}
+
+// How often the drive sent each frame of [first, first + count), by READ CD,
+// from its `since`th command on.
+std::vector<int> TimesRead(const DriveBench& drive, DWORD first, DWORD count, size_t since = 0) {
+    std::vector<int> times(count);
+    std::vector<VLogLine> commands = drive.Commands();
+    for (size_t i = since; i < commands.size(); i++) {
+        const VLogLine& l = commands[i];
+        if (l.cdb[0] != kReadCd || l.status != SS_COMP) continue;
+        for (DWORD a = Be(l.cdb, 2, 4), end = a + Be(l.cdb, 6, 3); a < end; a++)
+            if (a >= first && a < first + count) times[a - first]++;
+    }
+    return times;
+}
+
+// The READ CD marks of the frames of [first, first + count), from the drive's
+// `since`th command on: "." right, "w" wrong, "c" and "C" the same from its cache.
+std::string Marks(const DriveBench& drive, DWORD first, DWORD count, size_t since) {
+    std::string marks;
+    std::vector<VLogLine> commands = drive.Commands();
+    for (size_t i = since; i < commands.size(); i++) {
+        const VLogLine& l = commands[i];
+        if (l.cdb[0] != kReadCd) continue;
+        DWORD a = Be(l.cdb, 2, 4);
+        for (size_t k = 0; k < l.frames.size(); k++)
+            if (a + k >= first && a + k < first + count) marks += l.frames[k];
+    }
+    return marks;
+}
+
+size_t ReadCount(const DriveBench& drive) {
+    std::vector<VLogLine> commands = drive.Commands();
+    return std::count_if(commands.begin(), commands.end(),
+                         [](const VLogLine& l) { return l.cdb[0] == kReadCd; });
+}
+
+// Presses Cancel, once the drive has read some frame of the saved track a
+// third time, and notes how many READ CDs it had had by then.
+const DriveBench* g_rereadDrive;
+size_t g_commandsAtCancel;
+void CALLBACK CancelDuringRereads(HWND, UINT, UINT_PTR id, DWORD) {
+    std::vector<int> times = TimesRead(*g_rereadDrive, 3000, 2000);
+    if (*std::max_element(times.begin(), times.end()) < 3) return;
+    KillTimer(nullptr, id);
+    g_commandsAtCancel = ReadCount(*g_rereadDrive);
+    HWND cancel = GetDlgItem(FindWindowA(nullptr, "Saving Track #2"), IDCANCEL);
+    PostMessageA(cancel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageA(cancel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
 }
 
 class TrackSaving : public ::testing::Test {
   protected:
+    explicit TrackSaving(Transport transport = Transport::Aspi) : drive(transport) {}
     void SetUp() override { RegisterGaugeClass(GetModuleHandleA(nullptr)); }
     void TearDown() override { DestroyWindow(owner); }
 
@@ -84,9 +141,48 @@ class TrackSaving : public ::testing::Test {
                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     std::string path = ScratchDir() + "\\track.wav";
     CdPlayer player;
-    VirtualDrive drive;
+    DriveBench drive;
     MessageBoxWatcher boxes;
+    SaveReport report;
 };
+
+// A drive that gets frames wrong with GOOD status and answers from its cache,
+// over each transport, with C2 pointers that flag the wrong bytes, that flag
+// nothing, or that the drive refuses to send.
+class DamagedDisc : public TrackSaving,
+                    public ::testing::WithParamInterface<std::tuple<Transport, const char*>> {
+  protected:
+    DamagedDisc() : TrackSaving(std::get<Transport>(GetParam())) {}
+
+    // Track 2, 2000 frames, behind a cache of 1000 that track 1's 3000 can push out.
+    VDisc OpenDamaged(const std::string& damaged, const std::string& garbled,
+                      const std::string& readErrors = "") {
+        VDisc disc = Open("3000 2000", readErrors);
+        VDevice& d = drive.devices[0];
+        d.damaged = damaged;
+        d.damageOdds = 40;
+        d.garbled = garbled;
+        d.cacheFrames = 1000;
+        d.c2 = std::get<const char*>(GetParam());
+        EXPECT_TRUE(drive.Apply());
+        return disc;
+    }
+
+    DWORD SaveSecond() { return SaveTrack(player, owner, 2, path.c_str(), &report); }
+
+    std::vector<FrameRun> Runs() const {
+        return std::vector<FrameRun>(report.inexact.runs,
+                                     report.inexact.runs + std::min(report.inexact.runCount, kListedRuns));
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(TransportsAndC2, DamagedDisc,
+                         ::testing::Combine(kBothTransports, ::testing::Values("on", "off", "refused")),
+                         [](const ::testing::TestParamInfo<std::tuple<Transport, const char*>>& info) {
+                             std::ostringstream name;
+                             PrintTo(std::get<Transport>(info.param), &name);
+                             return name.str() + "C2" + std::get<const char*>(info.param);
+                         });
 
 } // namespace
 
@@ -132,14 +228,23 @@ TEST_F(TrackSaving, SavesWholeTracksByteForByteInBlocksAsAnotherToolReadsTheImag
     VDisc disc = Open("200 150 47 131");
     // A path that cannot be created saves nothing, and sends nothing: no lock.
     size_t sent = drive.Commands().size();
-    EXPECT_EQ(SaveTrack(player, owner, 1, (ScratchDir() + "\\no such\\1.wav").c_str()), 0u);
+    EXPECT_EQ(SaveTrack(player, owner, 1, (ScratchDir() + "\\no such\\1.wav").c_str(), &report),
+              0u);
     EXPECT_EQ(drive.Commands().size(), sent);
     EXPECT_TRUE(boxes.Seen().empty()) << boxes.Texts();
     std::string dir = ScratchDir() + "\\";
     ASSERT_TRUE(WriteTextFile(dir + "2.wav", std::string(400000, 'x'))); // replaced whole
-    EXPECT_EQ(SaveTrack(player, owner, 2, (dir + "2.wav").c_str()), 150u * kFrameBytes);
-    EXPECT_EQ(SaveTrack(player, owner, 3, (dir + "3.wav").c_str()), 47u * kFrameBytes);
-    EXPECT_EQ(Reads(drive), (std::vector<int>{26, 26, 26, 26, 26, 20, 26, 21}));
+    EXPECT_EQ(SaveTrack(player, owner, 2, (dir + "2.wav").c_str(), &report), 150u * kFrameBytes);
+    EXPECT_EQ(report.inexact.runCount, 0);
+    // A clean disc: each frame read twice, in blocks; the other tracks read between.
+    EXPECT_EQ(TimesRead(drive, 200, 150, sent), std::vector<int>(150, 2));
+    EXPECT_EQ(TimesRead(drive, 0, 528, sent)[0], 5) << "the others read to push the track out of the cache";
+    for (const VLogLine& l : drive.Commands()) {
+        if (l.cdb[0] == kReadCd) {
+            EXPECT_LE(Be(l.cdb, 6, 3), kTransferFrames);
+        }
+    }
+    EXPECT_EQ(SaveTrack(player, owner, 3, (dir + "3.wav").c_str(), &report), 47u * kFrameBytes);
     EXPECT_TRUE(ReadFileBytes(dir + "3.wav") == CdWav(ExpectedFrames(disc, 350, 47)));
 
     for (const char* image : {"200 150 47 131", "300 200 --session data:100"}) {
@@ -152,7 +257,7 @@ TEST_F(TrackSaving, SavesWholeTracksByteForByteInBlocksAsAnotherToolReadsTheImag
         ASSERT_EQ(RunLinuxCommand("bchunk -w " + bin + " " + cue + " " + out + " >/dev/null"), 0);
         for (const td_disc::TrackLayout& t : disc.layout.tracks) {
             std::string ours = dir + name + std::to_string(t.number) + ".wav";
-            DWORD saved = SaveTrack(player, owner, t.number, ours.c_str());
+            DWORD saved = SaveTrack(player, owner, t.number, ours.c_str(), &report);
             if (t.data) {
                 EXPECT_EQ(saved, 0u);
                 EXPECT_EQ(GetFileAttributesA(ours.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -174,28 +279,28 @@ TEST_F(TrackSaving, TheTrayStaysLockedWhileSaving) {
     g_ejectingPlayer = &player;
     g_ejected = true;
     SetTimer(nullptr, 0, 1, EjectOnce);
-    EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str()), 200u * kFrameBytes);
+    EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str(), &report), 200u * kFrameBytes);
     EXPECT_FALSE(g_ejected);
     EXPECT_EQ(player.GetState(), MCI_MODE_STOP); // still closed; the tray was unlocked after
     EXPECT_TRUE(player.Eject());
 }
 
-TEST_F(TrackSaving, AReadErrorEndsTheSaveWithOnlyGoodFramesInTheFile) {
-    VDisc disc = Open("300 100", "60");
-    EXPECT_EQ(SaveTrack(player, owner, 1, path.c_str()), 0u);
-    EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 0, 52)));
-    // Two good blocks, then three tries at the bad one.
-    EXPECT_EQ(Reads(drive), (std::vector<int>{26, 26, 26, 26, 26}));
-}
-
 TEST_F(TrackSaving, CancelStopsAtTheStepThatDispatchesTheRelease) {
-    VDisc disc = Open("600 100");
+    Open("600 100");
     // Click Cancel as the dialog comes up: press and release wait in the queue.
     g_cancelHook = SetWindowsHookExA(WH_CBT, CancelOnActivate, nullptr, GetCurrentThreadId());
-    DWORD saved = SaveTrack(player, owner, 1, path.c_str());
+    DWORD saved = SaveTrack(player, owner, 1, path.c_str(), &report);
     UnhookWindowsHookEx(g_cancelHook);
-    EXPECT_EQ(saved, 2 * kTransferBytes);
-    EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 0, 2 * kTransferFrames)));
+    // Two reads, each frame once: nothing is settled yet, so nothing reaches the file.
+    EXPECT_TRUE(report.cancelled);
+    EXPECT_EQ(saved, 0u);
+    EXPECT_EQ(TimesRead(drive, 0, 600),
+              [] {
+                  std::vector<int> times(600);
+                  std::fill_n(times.begin(), 2 * kTransferFrames, 1);
+                  return times;
+              }());
+    EXPECT_TRUE(ReadFileBytes(path) == CdWav({}));
 }
 
 TEST_F(TrackSaving, TheProgressDialogShowsTheGaugeAndCancelsByDisablingCancel) {
@@ -229,4 +334,71 @@ TEST_F(TrackSaving, AQuitDuringTheCopyEndsItAndStillReachesTheMessageLoop) {
     while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
     EXPECT_EQ(msg.message, UINT(WM_QUIT));
     EXPECT_EQ(msg.wParam, 7u);
+}
+
+// Wrong samples with GOOD status, and the same again from the cache: every
+// frame saved is one read alike twice with the cache pushed out between, and
+// the drive never answered a second reading of the track from its cache.
+TEST_P(DamagedDisc, DamagedFramesBehindTheCacheSaveExactly) {
+    VDisc disc = OpenDamaged("3100-3149, 4500-4509", "");
+    const size_t sent = drive.Commands().size();
+    ASSERT_EQ(SaveSecond(), 2000u * kFrameBytes);
+    EXPECT_EQ(report.inexact.runCount, 0);
+    EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 3000, 2000)));
+    std::string marks = Marks(drive, 3000, 2000, sent);
+    EXPECT_NE(marks.find('w'), std::string::npos) << "the drive got nothing wrong";
+    EXPECT_EQ(marks.find_first_of("cC"), std::string::npos) << "a reading came from the cache";
+    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Texts();
+}
+
+// Frames that never read alike, or never read at all, cost only themselves:
+// the whole track is saved, the rest exact, and the report says where, as
+// runs from the track's start.
+TEST_P(DamagedDisc, FramesThatNeverReadAlikeAreListedAndTheRestIsExact) {
+    VDisc disc = OpenDamaged("3300-3309", "3500-3501, 4200", "3100-3102");
+    ASSERT_EQ(SaveSecond(), 2000u * kFrameBytes);
+    EXPECT_EQ(Runs(), (std::vector<FrameRun>{{100, 3}, {500, 2}, {1200, 1}}));
+    Bytes data = ReadFileBytes(path), want = ExpectedFrames(disc, 3000, 2000);
+    ASSERT_EQ(data.size(), kWavHeaderBytes + want.size());
+    for (DWORD f = 0; f < 2000; f++) {
+        Bytes got(data.begin() + kWavHeaderBytes + f * kFrameBytes,
+                  data.begin() + kWavHeaderBytes + (f + 1) * kFrameBytes);
+        Bytes disc(want.begin() + f * kFrameBytes, want.begin() + (f + 1) * kFrameBytes);
+        if (f >= 100 && f <= 102) {
+            EXPECT_TRUE(got == Bytes(kFrameBytes, 0)) << "frame " << f << " is not silence";
+        } else if (f == 500 || f == 501 || f == 1200) {
+            EXPECT_FALSE(got == disc) << "garbled frame " << f << " read right";
+        } else {
+            EXPECT_TRUE(got == disc) << "frame " << f;
+        }
+    }
+}
+
+// Cancel is seen within a read of the click, re-reads or not; the file holds
+// the frames written so far, those still in doubt listed.
+TEST_P(DamagedDisc, CancelAnswersWithinAReadDuringReReads) {
+    OpenDamaged("", "3000-4999");
+    g_rereadDrive = &drive;
+    g_commandsAtCancel = 0;
+    SetTimer(nullptr, 0, 1, CancelDuringRereads);
+    DWORD saved = SaveSecond();
+    ASSERT_GT(g_commandsAtCancel, 0u) << "no frame was read a third time";
+    EXPECT_TRUE(report.cancelled);
+    EXPECT_LE(ReadCount(drive), g_commandsAtCancel + 2);
+    Bytes file = ReadFileBytes(path);
+    EXPECT_EQ(file.size(), kWavHeaderBytes + saved);
+    EXPECT_GE(report.inexact.runCount, 1);
+}
+
+TEST(SaveWarning, ListsTheFirstRunsAsTimesFromTheTrackStartAndCountsTheRest) {
+    CopyReport report = {7, {{0, 1}, {74, 3}, {75, 2}, {4500 + 59 * 75 + 74, 1}, {10 * 4500, 30}}};
+    char text[512];
+    FormatInexactRuns(report, text, sizeof text);
+    std::string shown = text;
+    EXPECT_EQ(shown.substr(shown.find('\n')),
+              "\n0:00.00 (1 frame)\n0:00.74 (3 frames)\n0:01.00 (2 frames)\n1:59.74 (1 frame)"
+              "\n10:00.00 (30 frames)\nand 2 more");
+    report.runCount = 1;
+    FormatInexactRuns(report, text, 60); // cut, but ended
+    EXPECT_EQ(std::string(text).size(), 59u);
 }

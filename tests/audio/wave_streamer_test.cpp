@@ -235,7 +235,7 @@ TEST_F(StreamerTest, AShortRingStillPlaysEveryBlockInOrder) {
 TEST_F(StreamerTest, VolumeGoesThroughTheOpenPlaybackAndCarriesToTheNext) {
     // The mixer keeps a channel's volume as a fraction, and 32-bit Wine rounds
     // it back down by one: what the deck's sliders show is the same either way.
-    auto near = [](DWORD got, DWORD set) {
+    auto withinAStep = [](DWORD got, DWORD set) {
         return std::abs(int(LOWORD(got)) - int(LOWORD(set))) <= 1 &&
                std::abs(int(HIWORD(got)) - int(HIWORD(set))) <= 1;
     };
@@ -247,18 +247,18 @@ TEST_F(StreamerTest, VolumeGoesThroughTheOpenPlaybackAndCarriesToTheNext) {
     FakeSource& first = Source(40 * kBlock);
     ASSERT_TRUE(Play(first, first.size));
     ASSERT_EQ(streamer_->GetVolume(&volume), 1);
-    EXPECT_PRED2(near, volume, 0xFFFFFFFFu);
+    EXPECT_PRED2(withinAStep, volume, 0xFFFFFFFFu);
     EXPECT_EQ(streamer_->SetVolume(0x40008000), 1);
     ASSERT_EQ(streamer_->GetVolume(&volume), 1);
-    EXPECT_PRED2(near, volume, 0x40008000u);
+    EXPECT_PRED2(withinAStep, volume, 0x40008000u);
     streamer_->StopOutput();
     ASSERT_EQ(streamer_->GetVolume(&volume), 1);
-    EXPECT_PRED2(near, volume, 0x40008000u);
+    EXPECT_PRED2(withinAStep, volume, 0x40008000u);
     // The next playback opens at the volume set.
     FakeSource& second = Source(2 * kBlock);
     ASSERT_TRUE(Play(second, second.size));
     ASSERT_EQ(streamer_->GetVolume(&volume), 1);
-    EXPECT_PRED2(near, volume, 0x40008000u);
+    EXPECT_PRED2(withinAStep, volume, 0x40008000u);
 }
 
 TEST(WaveDevice, IsFoundByPartOfItsProductNameCaseSensitively) {

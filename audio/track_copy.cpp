@@ -70,6 +70,7 @@ bool TrackCopy::Begin(int track, DWORD frames) {
     frames_ = frames;
     blocks_ = (frames + kTransferFrames - 1) / kTransferFrames;
     fillerTrack_ = track;
+    fillerAt_ = first_ + frames; // from the track after it
     const size_t hashes = RoundUp(frames * sizeof(uint64_t)), states = RoundUp(frames),
                  clocks = RoundUp(blocks_ * sizeof(DWORD)), bits = RoundUp(frames / 8 + 1),
                  suspects = RoundUp(kMaxSuspects * sizeof(Suspect));
@@ -251,30 +252,46 @@ void TrackCopy::Retry(DWORD block) {
         if (state_[f] == kInDoubt) AddReading(SuspectOf(f), outcomes[f - from], Frame(f - from));
 }
 
-// Other audio tracks' frames, in turn from the track after the saved one;
-// false when there are none.
+// Frames to read only to push the track out of the drive's cache, distinct
+// for as long as the disc allows: every audio track in turn from the one after
+// the saved track, the saved one's settled blocks too. False when there are none.
 bool TrackCopy::NextFiller() {
-    for (int tries = player_.FirstTrack(); tries <= player_.LastTrack() + 1; tries++) {
-        if (fillerTrack_ != track_ && player_.IsAudioTrack(fillerTrack_) &&
-            fillerAt_ < player_.TrackEnd(fillerTrack_))
-            return true;
+    const int tracks = player_.LastTrack() - player_.FirstTrack() + 1;
+    for (int turns = 0; turns <= tracks;) {
+        DWORD end = fillerTrack_ == track_ ? first_ + frames_ : player_.TrackEnd(fillerTrack_);
+        if (fillerTrack_ == track_ && fillerAt_ < end) {
+            DWORD block = (fillerAt_ - first_) / kTransferFrames;
+            if (block < secondCursor_ && !InDoubt(block)) return true;
+            fillerAt_ = first_ + (block + 1) * kTransferFrames;
+            continue;
+        }
+        if (player_.IsAudioTrack(fillerTrack_) && fillerAt_ < end) return true;
         fillerTrack_ = fillerTrack_ >= player_.LastTrack() ? player_.FirstTrack() : fillerTrack_ + 1;
         fillerAt_ = player_.TrackStart(fillerTrack_);
+        turns++;
     }
     return false;
 }
 
-// Without other audio, time passes without a read: no cache can be pushed out then.
+// Without other frames to read, time passes without a read: no cache can be
+// pushed out then.
 void TrackCopy::ReadFiller() {
     DWORD count = kTransferFrames;
     if (NextFiller()) {
-        DWORD left = player_.TrackEnd(fillerTrack_) - fillerAt_;
-        if (left < count) count = left;
+        DWORD end = fillerTrack_ == track_ ? first_ + frames_ : player_.TrackEnd(fillerTrack_);
+        if (end - fillerAt_ < count) count = end - fillerAt_;
         if (!player_.ReadRawSectors(buffer_, fillerAt_, count) && !player_.LastReadFailedOnMedium())
             discLost_ = true;
         fillerAt_ += count;
     }
     clock_ += count;
+}
+
+bool TrackCopy::InDoubt(DWORD block) const {
+    for (int i = 0; i < kMaxSuspects; i++)
+        if (suspects_[i].frame != kNoFrame && suspects_[i].frame / kTransferFrames == block)
+            return true;
+    return false;
 }
 
 TrackCopy::Suspect* TrackCopy::SuspectOf(DWORD frame) const {

@@ -64,6 +64,7 @@ class TrackCopy {
     void SecondReading(DWORD block);
     int RetryDue() const;
     void Retry(DWORD block);
+    bool InDoubt(DWORD block) const;
     bool NextFiller();
     void ReadFiller();
     Suspect* SuspectOf(DWORD frame) const;

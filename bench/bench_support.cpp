@@ -178,14 +178,14 @@ bool Flag(int argc, char** argv, const char* name) {
     return false;
 }
 
-bool StageVirtualDrive(const char* folder, const char* cuePath) {
+bool StageVirtualDrive(const char* folder, const char* cuePath, const char* deviceKeys) {
     char ini[MAX_PATH];
-    char text[MAX_PATH * 2];
+    char text[MAX_PATH * 3];
     int pathChars = snprintf(ini, sizeof ini, "%s%s", folder, kIniName);
     int textChars = snprintf(text, sizeof text,
                              "[aspi]\r\n\r\n[device]\r\nadapter = 0\r\ntarget = 0\r\n"
-                             "type = cdrom\r\nimage = %s\r\ntray = closed\r\n",
-                             cuePath);
+                             "type = cdrom\r\nimage = %s\r\ntray = closed\r\n%s",
+                             cuePath, deviceKeys);
     if (pathChars <= 0 || pathChars >= (int)sizeof ini || textChars <= 0 ||
         textChars >= (int)sizeof text)
         return false;

@@ -56,7 +56,8 @@ bool Flag(int argc, char** argv, const char* name);
 // Writes the virtual drive's INI beside `folder` with one CD-ROM drive at
 // adapter 0, target 0 holding `cuePath`, and points TUNEDECK_VDRIVE at it (child
 // processes inherit it). No command log: the product has none either.
-bool StageVirtualDrive(const char* folder, const char* cuePath);
+// `deviceKeys`, INI lines, go into the drive's section.
+bool StageVirtualDrive(const char* folder, const char* cuePath, const char* deviceKeys = "");
 
 // Stops the program with a message on standard error and exit status 1.
 [[noreturn]] void Fail(const char* format, ...);

@@ -117,7 +117,8 @@ void TrackCopy::Step() {
 DWORD TrackCopy::Progress() const {
     DWORD firstRead = firstCursor_ * kTransferFrames < frames_ ? firstCursor_ * kTransferFrames
                                                                 : frames_;
-    return (firstRead + framesWritten_ - activeSuspects_) / 2;
+    DWORD done = firstRead + framesWritten_, doubtful = DWORD(activeSuspects_);
+    return done > doubtful ? (done - doubtful) / 2 : 0; // a full disk can cut the frames written
 }
 
 DWORD TrackCopy::BlockFrames(DWORD block) const {

@@ -255,14 +255,17 @@ void TrackCopy::Retry(DWORD block) {
 
 // Frames to read only to push the track out of the drive's cache, distinct
 // for as long as the disc allows: every audio track in turn from the one after
-// the saved track, the saved one's settled blocks too. False when there are none.
+// the saved track, and the saved one's settled blocks not read lately (the
+// cache may still hold those). False when there are none.
 bool TrackCopy::NextFiller() {
     const int tracks = player_.LastTrack() - player_.FirstTrack() + 1;
     for (int turns = 0; turns <= tracks;) {
         DWORD end = fillerTrack_ == track_ ? first_ + frames_ : player_.TrackEnd(fillerTrack_);
         if (fillerTrack_ == track_ && fillerAt_ < end) {
             DWORD block = (fillerAt_ - first_) / kTransferFrames;
-            if (block < secondCursor_ && !InDoubt(block)) return true;
+            if (block < secondCursor_ && !InDoubt(block) &&
+                Since(lastRead_[block]) >= kCacheDefeatFrames)
+                return true;
             fillerAt_ = first_ + (block + 1) * kTransferFrames;
             continue;
         }
@@ -283,6 +286,7 @@ void TrackCopy::ReadFiller() {
         if (end - fillerAt_ < count) count = end - fillerAt_;
         if (!player_.ReadRawSectors(buffer_, fillerAt_, count) && !player_.LastReadFailedOnMedium())
             discLost_ = true;
+        if (fillerTrack_ == track_) lastRead_[(fillerAt_ - first_) / kTransferFrames] = clock_ + count;
         fillerAt_ += count;
     }
     clock_ += count;

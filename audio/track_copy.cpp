@@ -159,6 +159,7 @@ bool TrackCopy::ReadRange(DWORD from, DWORD count, Outcome* outcomes) {
 bool TrackCopy::ReadFrameByFrame(DWORD from, DWORD count, Outcome* outcomes) {
     for (DWORD i = 0; i < count; i++) {
         if (!Pump()) return false;
+        clock_++;
         if (player_.ReadRawSectors(Frame(i), first_ + from + i, 1, withC2_)) {
             anyFrameRead_ = true;
             outcomes[i] = withC2_ && C2Flagged(Frame(i)) ? kFlagged : kClean;
@@ -199,16 +200,14 @@ void TrackCopy::SecondReading(DWORD block) {
             continue;
         }
         if (outcomes[i] == kFailed) memset(frame, 0, kFrameBytes);
-        Suspect* s = SuspectOf(kNoFrame);
-        s->frame = f;
-        s->readings = s->failures = s->tallies = s->bestCount = 0;
+        Suspect* s = SuspectOf(kNoFrame); // a free record: the pool has room for the block
         activeSuspects_++;
-        if (state_[f] == kFailed) {
-            s->readings = s->failures = 1;
-        } else {
-            s->readings = s->tallies = 1;
-            s->tally[0] = {firstHash_[f], BYTE(state_[f] == kClean), 1};
-        }
+        s->frame = f;
+        s->readings = 1;
+        s->bestCount = 0;
+        s->failures = state_[f] == kFailed;
+        s->tallies = !s->failures;
+        s->tally[0] = {firstHash_[f], BYTE(state_[f] == kClean), 1};
         state_[f] = kInDoubt;
         AddReading(s, outcomes[i], frame);
     }

@@ -173,6 +173,9 @@ void Deck_OnCommand(DeckRecord* rec, int id, int code) {
 }
 
 void Deck_OnKeyAction(DeckRecord* rec, int action) {
+    // Behind a modal dialog or message box the deck is disabled; a save lets
+    // messages through, hot keys among them.
+    if (!IsWindowEnabled(rec->hwnd) || rec->requested == kWantSaveTrack) return;
     switch (action) {
         case kKeyNone: return;
         case kKeyVolumeUp: Volume_OnKey(rec, kVolumeKeyStep); return;

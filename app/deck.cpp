@@ -35,6 +35,8 @@ constexpr int kStreamerBufferCount = 4; // kept by the streamer, which always ri
 // loop follows the mouse without moving the window.
 constexpr WPARAM kDragCommand = SC_MOVE | HTCAPTION;
 constexpr LPARAM kKeyWasDown = 1 << 30; // WM_KEYDOWN's flag for an auto-repeat
+constexpr UINT_PTR kHotKeyTimer = 2;     // runs while a hot key is held down
+constexpr UINT kHotKeyPollMs = 30;
 
 static_assert(kTransferBytes <= 0xFFFF, "the streamer's block size is 16 bits");
 #if defined(__i386__)
@@ -83,8 +85,6 @@ LRESULT Deck_OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
     rec->buttons[kLinkToggleId] =
         CreateCheckBoxControl(hwnd, kLinkToggleId, kLinkToggleX, kLinkToggleY);
     SetWindowTextA(rec->buttons[kLinkToggleId], kButtonLabels[kLinkToggleId].name);
-    // Where another program holds a media key, the deck answers it only while it has the focus.
-    for (UINT key : kMediaKeys) RegisterHotKey(hwnd, static_cast<int>(key), 0, key);
     ChooseOutputDevice(rec);
     SetTimer(hwnd, kTickTimer, kTickMs, nullptr);
     InstallCdAudioIOProc();
@@ -93,9 +93,10 @@ LRESULT Deck_OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
 }
 
 void Deck_OnDestroy(DeckRecord* rec) {
-    for (UINT key : kMediaKeys) UnregisterHotKey(rec->hwnd, static_cast<int>(key));
+    HoldMediaKeys(rec->hwnd, false, &rec->mediaKeysHeld);
     RemoveCdAudioIOProc();
     KillTimer(rec->hwnd, kTickTimer);
+    KillTimer(rec->hwnd, kHotKeyTimer);
     // Stops whatever plays and closes the disc.
     g_cdPlayer.OpenDisc();
     PostQuitMessage(0);
@@ -124,12 +125,43 @@ void Deck_OnLButtonDown(DeckRecord* rec) {
     SendMessageA(rec->hwnd, WM_SYSCOMMAND, kDragCommand, 0);
 }
 
-void Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
-    // Ctrl combinations are not the deck's (Alt ones come as system keys).
-    if (GetKeyState(VK_CONTROL) < 0) return;
-    bool shift = GetKeyState(VK_SHIFT) < 0;
-    bool repeated = (flags & kKeyWasDown) != 0;
-    Deck_OnKeyAction(rec, KeyAction(key, shift, repeated));
+// False for a key the deck does not use: the system's volume, browser and
+// launch keys come from DefWindowProc's handling of it.
+bool Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
+    UINT modifiers = (GetKeyState(VK_SHIFT) < 0 ? MOD_SHIFT : 0) |
+                     (GetKeyState(VK_CONTROL) < 0 ? MOD_CONTROL : 0);
+    int action = KeyAction(key, modifiers, (flags & kKeyWasDown) != 0);
+    if (action == kKeyNone) return false;
+    Deck_OnKeyAction(rec, action);
+    return true;
+}
+
+// Where the system does not drop a held hot key's repeats (before Windows 7,
+// and Wine), they come as more hot keys: the key acts once until it is seen
+// released.
+void Deck_OnHotKey(DeckRecord* rec, UINT key) {
+    if (key == rec->hotKeyDown) return;
+    rec->hotKeyDown = key;
+    SetTimer(rec->hwnd, kHotKeyTimer, kHotKeyPollMs, nullptr);
+    Deck_OnKeyAction(rec, KeyAction(key, 0, false));
+}
+
+void Deck_OnHotKeyPoll(DeckRecord* rec) {
+    if (GetAsyncKeyState(static_cast<int>(rec->hotKeyDown)) < 0) return;
+    rec->hotKeyDown = 0;
+    KillTimer(rec->hwnd, kHotKeyTimer);
+}
+
+// The media keys are the deck's only while it has something to play: held
+// otherwise, they would do nothing anywhere.
+void Deck_OnTimer(DeckRecord* rec, UINT_PTR timer) {
+    if (timer == kHotKeyTimer) {
+        Deck_OnHotKeyPoll(rec);
+        return;
+    }
+    Deck_OnTick(rec);
+    HoldMediaKeys(rec->hwnd, rec->discReady || rec->requested == kWantWaveFile,
+                  &rec->mediaKeysHeld);
 }
 
 // Every control gets its tooltip the first time the pointer moves over the deck.
@@ -162,10 +194,10 @@ LRESULT CALLBACK DeckProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             Deck_OnCommand(rec, LOWORD(wParam), HIWORD(wParam)); // may end the deck
             KeepFocus(hwnd);
             return 0;
-        case WM_KEYDOWN: Deck_OnKeyDown(rec, static_cast<UINT>(wParam), lParam); return 0;
-        case WM_HOTKEY:
-            Deck_OnKeyAction(rec, KeyAction(static_cast<UINT>(wParam), false, false));
-            return 0;
+        case WM_KEYDOWN:
+            if (Deck_OnKeyDown(rec, static_cast<UINT>(wParam), lParam)) return 0;
+            break;
+        case WM_HOTKEY: Deck_OnHotKey(rec, static_cast<UINT>(wParam)); return 0;
         case WM_APPCOMMAND: {
             int action = AppCommandAction(GET_APPCOMMAND_LPARAM(lParam));
             if (action == kKeyNone) break; // the volume keys stay the system's
@@ -175,7 +207,7 @@ LRESULT CALLBACK DeckProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SETCURSOR:
             Deck_OnSetCursor(rec, reinterpret_cast<HWND>(wParam), HIWORD(lParam));
             break;
-        case WM_TIMER: Deck_OnTick(rec); return 0;
+        case WM_TIMER: Deck_OnTimer(rec, wParam); return 0;
         case kWaveEndMessage: Deck_OnPlaybackEnd(rec); return 0;
         case SCROLL_NOTIFY_TRACK:
             Volume_OnSliderTrack(rec, static_cast<int>(wParam), LOWORD(lParam), HIWORD(lParam));

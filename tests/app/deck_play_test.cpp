@@ -196,9 +196,9 @@ TEST_F(PlayTest, KeysActAsTheirButtonsAndNotWhileTheButtonIsDisabled) {
     EXPECT_TRUE(WaitUntil([&] { return IsIconic(deck_.Deck()) != FALSE; }, 5000));
 }
 
-// With the deck focused, and with another window of the session focused
-// (the test's own), where the deck holds the media keys as hot keys.
-class MediaKeyTest : public DeckTest, public ::testing::WithParamInterface<bool> {
+// The media keys as global hot keys: the deck's while it has something to
+// play, acting once however long they are held, and never behind a dialog.
+class HotKeyTest : public DeckTest {
   protected:
     void FocusAnotherWindow() {
         other_ = CreateWindowExA(0, "STATIC", "Another program", WS_POPUP | WS_VISIBLE, 400, 300,
@@ -211,6 +211,77 @@ class MediaKeyTest : public DeckTest, public ::testing::WithParamInterface<bool>
     }
     HWND other_ = nullptr;
 };
+
+// Whether another program could take the Play/Pause key now.
+bool PlayKeyFree() {
+    if (!RegisterHotKey(nullptr, 1, 0, VK_MEDIA_PLAY_PAUSE)) return false;
+    UnregisterHotKey(nullptr, 1);
+    return true;
+}
+
+TEST_F(HotKeyTest, TheDeckHoldsTheMediaKeysOnlyWithADiscOrAFileToPlay) {
+    InsertDisc("");
+    std::string wave = WriteWaveFile("tune.wav", 90000, 3000);
+    StartDeck();
+    td_test::PumpMessages(500);
+    EXPECT_TRUE(PlayKeyFree()) << "held without a disc";
+    ASSERT_TRUE(PlayWaveFile(wave));
+    ASSERT_TRUE(deck_.WaitForFaces(kWaveFileFaces));
+    EXPECT_TRUE(WaitUntil([] { return !PlayKeyFree(); }, 2000)) << "not held for a wave file";
+    ASSERT_TRUE(deck_.ClickButton(kCmdStop));
+    ASSERT_TRUE(deck_.WaitForFaces(kNoDiscFaces));
+    EXPECT_TRUE(WaitUntil(PlayKeyFree, 2000)) << "still held after the file";
+    InsertDisc("150 150");
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    EXPECT_TRUE(WaitUntil([] { return !PlayKeyFree(); }, 2000)) << "not held with a disc";
+}
+
+TEST_F(HotKeyTest, PlayPauseHeldDownActsOnce) {
+    InsertDisc("3000 3000");
+    StartDeck();
+    FocusAnotherWindow();
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool keydown XF86AudioPlay"), 0);
+    bool playing = bool(deck_.WaitForFaces(kPlayingFaces));
+    // The system repeats a held key many times a second.
+    std::string shown;
+    for (int i = 0; i < 15 && playing; i++) {
+        td_test::PumpMessages(100);
+        if (deck_.Faces() != kPlayingFaces) shown = deck_.Faces();
+    }
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool keyup XF86AudioPlay"), 0);
+    ASSERT_TRUE(playing);
+    EXPECT_EQ(shown, "") << "the held key paused or resumed";
+    // Released, it acts again.
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    EXPECT_TRUE(deck_.WaitForFaces(kPausedFaces));
+}
+
+TEST_F(HotKeyTest, NoKeyActsBehindADialogNorWhileATrackIsSaved) {
+    InsertDisc("1500 150");
+    drive_.devices[0].delayMs = 40; // a save long enough to press a key in
+    ASSERT_TRUE(drive_.Apply());
+    StartDeck();
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlayWave));
+    ASSERT_TRUE(WaitUntil([&] { return deck_.Dialog(kPlayTitle) != nullptr; }));
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    td_test::PumpMessages(1000);
+    EXPECT_EQ(OpeningCount(), 0u) << "the disc played behind the dialog";
+    ASSERT_TRUE(deck_.CancelFile(kPlayTitle));
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+
+    ASSERT_TRUE(SaveTrackAs(td_test::ScratchDir() + "\\one.wav"));
+    ASSERT_TRUE(WaitUntil([&] { return deck_.Dialog(kSavingTitle) != nullptr; }));
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    ASSERT_TRUE(deck_.Dialog(kSavingTitle)) << "the save was over before the key";
+    ASSERT_TRUE(WaitUntil([&] { return !deck_.Dialog(kSavingTitle); }, 30000));
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    td_test::PumpMessages(1000);
+    EXPECT_EQ(OpeningCount(), 0u) << "the disc played after the save";
+}
+
+// With the deck focused, and with another window of the session focused
+// (the test's own), where the deck holds the media keys as hot keys.
+class MediaKeyTest : public HotKeyTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(MediaKeyTest, PlayPauseStopAndTheTrackKeysWorkAsTheirButtons) {
     InsertDisc("1500 1500 1500");

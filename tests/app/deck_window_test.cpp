@@ -63,6 +63,21 @@ TEST_F(DeckWindowTest, StartsAtItsPlaceWithTheDiscStoppedOnTrackOne) {
     EXPECT_EQ(VersionString(exe, "FileVersion"), "1.5.0.0");
     HMODULE file = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_NE(FindResourceA(file, "IDI_TUNEDECK", RT_GROUP_ICON), nullptr);
+    // Its manifest: no file virtualisation, the common controls 6, the systems
+    // from Vista to 11, and drawing of its own at every monitor's DPI.
+    HRSRC found = FindResourceA(file, MAKEINTRESOURCEA(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr) << "no manifest";
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(file, found))),
+                         SizeofResource(file, found));
+    for (const char* part : {"<requestedExecutionLevel level=\"asInvoker\"",
+                             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                             "{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
+                             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+                             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+                             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
+                             ">true/pm</dpiAware>", ">PerMonitorV2</dpiAwareness>"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
     FreeLibrary(file);
 }
 

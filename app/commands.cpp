@@ -14,10 +14,10 @@
 
 namespace {
 
-constexpr char kPlayDialogTitle[] = "Select a file to play";
-constexpr char kCannotPlay[] = "Can't Play";
-constexpr char kSaveDialogTitle[] = "Select a file to save";
-constexpr char kCannotReadCd[] = "Can't Read the CD";
+constexpr WCHAR kPlayDialogTitle[] = L"Select a file to play";
+constexpr WCHAR kCannotPlay[] = L"Can't Play";
+constexpr WCHAR kSaveDialogTitle[] = L"Select a file to save";
+constexpr WCHAR kCannotReadCd[] = L"Can't Read the CD";
 
 // The button table: one row per state, one column per button 0-10, '+' on, '-' off.
 struct ButtonRow {
@@ -58,13 +58,20 @@ void AutoAdvance(DeckRecord* rec) {
     rec->startAtCurrent = 0;
 }
 
+// A warning captioned with a path (UTF-8), whose letters may be of any script.
+void WarnWithPath(HWND owner, const WCHAR* text, const char* path) {
+    WCHAR caption[kLastPathChars];
+    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, caption, kLastPathChars)) caption[0] = L'\0';
+    MessageBoxW(owner, text, caption, MB_ICONWARNING);
+}
+
 void Deck_OnPlayWaveFile(DeckRecord* rec) {
     if (!FileDialog(rec->hwnd, kWaveFileFilter, rec->lastPath, kPlayDialogTitle)) return;
     if (rec->streamer->PlayWaveFile(rec->lastPath)) {
         rec->requested = kWantWaveFile;
         return;
     }
-    MessageBoxA(rec->hwnd, kCannotPlay, rec->lastPath, MB_ICONWARNING);
+    WarnWithPath(rec->hwnd, kCannotPlay, rec->lastPath);
 }
 
 void Deck_OnSaveTrack(DeckRecord* rec) {
@@ -76,7 +83,7 @@ void Deck_OnSaveTrack(DeckRecord* rec) {
     // The copy lets messages through: the deck may have been closed meanwhile.
     rec = DeckOf(deck);
     if (!rec) return;
-    if (path && !saved) MessageBoxA(deck, kCannotReadCd, rec->lastPath, MB_ICONWARNING);
+    if (path && !saved) WarnWithPath(deck, kCannotReadCd, rec->lastPath);
     rec->requested = kWantStopped;
 }
 

@@ -78,7 +78,10 @@ enum RequestedState : WORD {
     kWantSaveTrack = 10,
 };
 
-constexpr int kLastPathSize = 256;
+// The last path is UTF-8, as the program keeps every path, so that a name in
+// any script gets through: room for the dialog's longest at 3 bytes a character.
+constexpr int kLastPathChars = 256;
+constexpr int kLastPathSize = 3 * kLastPathChars;
 // The buttons are set for no state yet: the next update sets them whatever the
 // state is. (Not 0, which is the wave-file state.)
 constexpr int kNoButtonState = -1;
@@ -103,7 +106,7 @@ struct DeckRecord {
     int playerState;     // as read at the last tick
     int trackCount;
     DWORD lastVolume;
-    char lastPath[kLastPathSize];
+    char lastPath[kLastPathSize]; // UTF-8
     // The controls' tooltips are made when the pointer first comes over the
     // deck, once, whether or not the common controls can be had.
     int tipsMade;

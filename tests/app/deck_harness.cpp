@@ -468,7 +468,8 @@ bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) 
         HWND edit = GetDlgItem(dialog, edt1);
         EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
         if (!edit) return false;
-        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        std::wstring typed = td_test::Wide(path);
+        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
         button = IDOK;
     }
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),

@@ -98,7 +98,7 @@ class DeckProcess {
 
     // The program's visible dialog whose title starts with `title`, or null.
     HWND Dialog(const std::string& title) const;
-    // Its open-file dialog titled `title` takes `path` as if typed and
+    // Its open-file dialog titled `title` takes `path` (UTF-8) as if typed and
     // confirmed; an empty path presses Cancel.
     bool ChooseFile(const std::string& title, const std::string& path);
     bool CancelFile(const std::string& title) { return ChooseFile(title, std::string()); }

@@ -179,6 +179,42 @@ TEST_F(DeckWindowTest, AWaveFileThatCannotPlayIsReportedWithItsPath) {
     EXPECT_TRUE(deck_.WaitForFaces(kStoppedFaces));
 }
 
+// Letters that no Western code page has, for the file dialogs, the saved file,
+// the played one and the box that names it.
+TEST_F(DeckWindowTest, ATrackSavesAndPlaysUnderANameInAnyScript) {
+    constexpr uint32_t kFrames = 150;
+    InsertDisc("150 150");
+    StartDeck();
+    const std::string dir = td_test::ScratchDir() + "\\";
+    const std::string named = dir + "Ωμέγα 日本 Ünï.wav";
+    ASSERT_TRUE(SaveTrackAs(named));
+    EXPECT_TRUE(TakeBoxes(1000).empty());
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    ASSERT_TRUE(CopyFileW(td_test::Wide(named).c_str(), td_test::Wide(dir + "copy.wav").c_str(),
+                          FALSE))
+        << "not saved under its name";
+    Bytes saved = td_test::ReadFileBytes(dir + "copy.wav");
+    ASSERT_EQ(WaveFileProblems(saved), "");
+    EXPECT_TRUE(WaveData(saved) == td_test::ExpectedFrames(disc_, TrackStart(1), kFrames));
+
+    ASSERT_TRUE(PlayWaveFile(named));
+    ASSERT_TRUE(WaitForOpenings(1));
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    std::vector<PatternSpan> spans = PatternSpans(td_test::SettledCapture());
+    ASSERT_EQ(spans.size(), 1u);
+    EXPECT_EQ(spans[0].Lba(), TrackStart(1));
+    EXPECT_EQ(spans[0].EndLba(), TrackStart(1) + kFrames);
+
+    const std::string bad = dir + "Ωμέγα notes.wav";
+    ASSERT_TRUE(td_test::WriteTextFile(dir + "notes.wav", "not a RIFF file at all"));
+    ASSERT_TRUE(MoveFileW(td_test::Wide(dir + "notes.wav").c_str(), td_test::Wide(bad).c_str()));
+    ASSERT_TRUE(PlayWaveFile(bad));
+    std::vector<DeckProcess::Box> boxes = TakeBoxes(1500);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Can't Play");
+    EXPECT_EQ(boxes[1].caption, bad);
+}
+
 TEST_F(DeckWindowTest, ADoubleClickActsOnceAndTheFaceDragsTheDeck) {
     InsertDisc("150 150");
     StartDeck();

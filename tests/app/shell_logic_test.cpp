@@ -90,16 +90,16 @@ TEST(StatusFormat, LengthsRoundDownTimesNeverGoNegativeAndOnlyPrintableCharacter
 
 TEST(FileDialogStart, TheLastPathGivesTheProposedNameAndTheFolder) {
     struct Case {
-        const char* path;
-        const char* name;
-        const char* folder;
+        const WCHAR* path;
+        const WCHAR* name;
+        const WCHAR* folder;
     } cases[] = {
-        {"C:\\name.wav", "name.wav", "C:"},
-        {"D:\\music\\live\\song.wav", "song.wav", "D:\\music\\live"},
-        {"C:take.wav", "take.wav", "C"}, // the colon counts as the separator
-        {"plain.wav", "plain.wav", ""},
-        {"", "", ""},
-        {"C:\\folder\\", "", "C:\\folder"},
+        {L"C:\\name.wav", L"name.wav", L"C:"},
+        {L"D:\\music\\live\\song.wav", L"song.wav", L"D:\\music\\live"},
+        {L"C:take.wav", L"take.wav", L"C"}, // the colon counts as the separator
+        {L"plain.wav", L"plain.wav", L""},
+        {L"", L"", L""},
+        {L"C:\\folder\\", L"", L"C:\\folder"},
     };
     DialogStart s;
     for (const Case& c : cases) {
@@ -108,11 +108,11 @@ TEST(FileDialogStart, TheLastPathGivesTheProposedNameAndTheFolder) {
         EXPECT_STREQ(s.initialDir, c.folder) << c.path;
     }
     // Overlong paths are cut to the dialog's buffers.
-    SplitDialogPath(std::string(400, 'n').c_str(), &s);
-    EXPECT_EQ(strlen(s.fileName), size_t(kDialogPathChars - 1));
-    SplitDialogPath(("C:\\" + std::string(400, 'f') + "\\x.wav").c_str(), &s);
-    EXPECT_EQ(strlen(s.initialDir), size_t(kDialogPathChars - 1));
-    EXPECT_STREQ(s.fileName, "x.wav");
+    SplitDialogPath(std::wstring(400, L'n').c_str(), &s);
+    EXPECT_EQ(wcslen(s.fileName), size_t(kDialogPathChars - 1));
+    SplitDialogPath((L"C:\\" + std::wstring(400, L'f') + L"\\x.wav").c_str(), &s);
+    EXPECT_EQ(wcslen(s.initialDir), size_t(kDialogPathChars - 1));
+    EXPECT_STREQ(s.fileName, L"x.wav");
 }
 
 TEST(Keys, AKeyHeldDownRepeatsOnlyStepsAndTheVolumeAndShiftPicksTheSkips) {

@@ -122,3 +122,8 @@ DeckRecord* DeckOf(HWND deck);
 // The output device for the index of the preferred card among the devices
 // (-1 when none matched).
 UINT ChooseWaveDevice(int match, UINT deviceCount);
+
+// Where a child that sits at client (x, y), width x height, on the deck drawn
+// 1:1 sits at a skin scale: the face grows from under the border, so deck
+// pixel (x, y) becomes client (x * scale - 1, y * scale - 1).
+RECT ScaledChildRect(int x, int y, int width, int height, int scale);

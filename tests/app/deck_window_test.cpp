@@ -190,8 +190,8 @@ TEST_F(DeckWindowTest, ATrackSavesAndPlaysUnderANameInAnyScript) {
     ASSERT_TRUE(SaveTrackAs(named));
     EXPECT_TRUE(TakeBoxes(1000).empty());
     ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
-    ASSERT_TRUE(CopyFileW(td_test::Wide(named).c_str(), td_test::Wide(dir + "copy.wav").c_str(),
-                          FALSE))
+    ASSERT_TRUE(
+        CopyFileW(td_test::Wide(named).c_str(), td_test::Wide(dir + "copy.wav").c_str(), FALSE))
         << "not saved under its name";
     Bytes saved = td_test::ReadFileBytes(dir + "copy.wav");
     ASSERT_EQ(WaveFileProblems(saved), "");
@@ -213,6 +213,58 @@ TEST_F(DeckWindowTest, ATrackSavesAndPlaysUnderANameInAnyScript) {
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, "Can't Play");
     EXPECT_EQ(boxes[1].caption, bad);
+}
+
+// The system's DPI for the programs started from now on (Wine reads it as a
+// program starts); 0 takes it out again.
+void SetLogPixels(DWORD dpi) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr))
+        return;
+    if (dpi)
+        RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                       sizeof dpi);
+    else
+        RegDeleteValueA(key, "LogPixels");
+    RegCloseKey(key);
+}
+
+TEST_F(DeckWindowTest, At192DpiEverySkinPixelIsATwoByTwoBlockAndThePointerFollows) {
+    InsertDisc("150 150");
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool mousemove 900 700"), 0); // no tooltip on the shots
+    StartDeck();
+    td_test::PumpMessages(500); // the sliders follow the device's volume
+    std::vector<COLORREF> face = deck_.Shot();
+    DWORD code = 1;
+    ASSERT_TRUE(deck_.Quit(&code));
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool mousemove 900 700"), 0);
+    SetLogPixels(192);
+    DeckProcess big(2);
+    bool started = big.Start();
+    SetLogPixels(0);
+    ASSERT_TRUE(started) << big.Faces();
+    ASSERT_TRUE(big.WaitForFaces(kStoppedFaces));
+    td_test::PumpMessages(500);
+    RECT r;
+    GetWindowRect(big.Deck(), &r);
+    EXPECT_EQ(r.right - r.left, 600);
+    EXPECT_EQ(r.bottom - r.top, 160);
+    // Inside the border, each device pixel shows the 96-dpi deck's pixel at half its place.
+    std::vector<COLORREF> shot = big.Shot();
+    int differ = 0, firstX = 0, firstY = 0;
+    for (int y = 2; y < 158; y++)
+        for (int x = 2; x < 598; x++)
+            if (shot[size_t(y) * 600 + x] != face[size_t(y / 2) * 300 + x / 2] && !differ++) {
+                firstX = x;
+                firstY = y;
+            }
+    EXPECT_EQ(differ, 0) << "first at " << firstX << "," << firstY;
+    ASSERT_TRUE(big.DragSlider(kLeftSliderId, 24));
+    EXPECT_TRUE(WaitUntil([&] { return big.SliderThumbTop(kLeftSliderId) == 24; }, 5000))
+        << big.SliderThumbTop(kLeftSliderId);
+    ASSERT_TRUE(big.ClickButton(kCmdPlay));
+    EXPECT_TRUE(big.WaitForFaces(kPlayingFaces));
 }
 
 TEST_F(DeckWindowTest, ADoubleClickActsOnceAndTheFaceDragsTheDeck) {

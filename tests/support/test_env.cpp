@@ -185,7 +185,8 @@ std::string WindowText(HWND hwnd) {
 
 std::wstring Wide(const std::string& utf8) {
     std::wstring wide(utf8.size() + 1, L'\0');
-    wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size()))));
+    wide.resize(
+        size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size()))));
     if (!wide.empty()) wide.pop_back(); // the terminator
     return wide;
 }

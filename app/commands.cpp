@@ -14,10 +14,10 @@
 
 namespace {
 
-constexpr WCHAR kPlayDialogTitle[] = L"Select a file to play";
-constexpr WCHAR kCannotPlay[] = L"Can't Play";
-constexpr WCHAR kSaveDialogTitle[] = L"Select a file to save";
-constexpr WCHAR kCannotReadCd[] = L"Can't Read the CD";
+constexpr char kPlayDialogTitle[] = "Select a file to play";
+constexpr char kCannotPlay[] = "Can't Play";
+constexpr char kSaveDialogTitle[] = "Select a file to save";
+constexpr char kCannotReadCd[] = "Can't Read the CD";
 
 // The button table: one row per state, one column per button 0-10, '+' on, '-' off.
 struct ButtonRow {
@@ -58,11 +58,14 @@ void AutoAdvance(DeckRecord* rec) {
     rec->startAtCurrent = 0;
 }
 
-// A warning captioned with a path (UTF-8), whose letters may be of any script.
-void WarnWithPath(HWND owner, const WCHAR* text, const char* path) {
-    WCHAR caption[kLastPathChars];
+constexpr int kWarningChars = 512;
+
+// A warning captioned with a path, whose letters may be of any script (both UTF-8).
+void WarnWithPath(HWND owner, const char* text, const char* path) {
+    WCHAR wideText[kWarningChars], caption[kLastPathChars];
+    if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wideText, kWarningChars)) wideText[0] = L'\0';
     if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, caption, kLastPathChars)) caption[0] = L'\0';
-    MessageBoxW(owner, text, caption, MB_ICONWARNING);
+    MessageBoxW(owner, wideText, caption, MB_ICONWARNING);
 }
 
 void Deck_OnPlayWaveFile(DeckRecord* rec) {

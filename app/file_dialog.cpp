@@ -11,6 +11,7 @@ namespace {
 constexpr DWORD kDialogFlags =
     OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_NOTESTFILECREATE;
 constexpr DWORD kFirstFilter = 1;
+constexpr int kTitleChars = 64;
 
 #if defined(__i386__)
 // OPENFILENAME_SIZE_VERSION_400W: the record up to the fields Windows 2000 added.
@@ -75,12 +76,13 @@ void SplitDialogPath(const WCHAR* path, DialogStart* start) {
     }
 }
 
-const char* FileDialog(HWND owner, const WCHAR* filter, char* path, const WCHAR* title) {
+const char* FileDialog(HWND owner, const WCHAR* filter, char* path, const char* title) {
     CommonDialogs dialogs;
     if (!LoadCommonDialogs(&dialogs)) return nullptr;
     SavedDirectory savedDirectory;
-    WCHAR last[kLastPathChars];
+    WCHAR last[kLastPathChars], wideTitle[kTitleChars];
     if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, last, kLastPathChars)) last[0] = L'\0';
+    if (!MultiByteToWideChar(CP_UTF8, 0, title, -1, wideTitle, kTitleChars)) wideTitle[0] = L'\0';
     DialogStart start;
     SplitDialogPath(last, &start);
     WCHAR fileTitle[kDialogPathChars] = {};
@@ -94,7 +96,7 @@ const char* FileDialog(HWND owner, const WCHAR* filter, char* path, const WCHAR*
     ofn.lpstrFileTitle = fileTitle;
     ofn.nMaxFileTitle = kDialogPathChars;
     ofn.lpstrInitialDir = start.initialDir;
-    ofn.lpstrTitle = title;
+    ofn.lpstrTitle = wideTitle;
     ofn.Flags = kDialogFlags;
     // Both uses are open dialogs: without OFN_FILEMUSTEXIST a new name is accepted too.
     if (!dialogs.getOpenFileName(&ofn)) {

@@ -19,4 +19,4 @@ void SplitDialogPath(const WCHAR* path, DialogStart* start);
 // Shows the dialog, which works in UTF-16. On a choice, copies the full path
 // into `path` (the last path, UTF-8, kLastPathSize bytes) and returns it; null
 // on cancel or error. The process's current directory is the same afterwards.
-const char* FileDialog(HWND owner, const WCHAR* filter, char* path, const WCHAR* title);
+const char* FileDialog(HWND owner, const WCHAR* filter, char* path, const char* title);

@@ -59,13 +59,23 @@ void AutoAdvance(DeckRecord* rec) {
     rec->startAtCurrent = 0;
 }
 
+constexpr int kWarningChars = 512;
+
+// A warning captioned with a path, whose letters may be of any script (both UTF-8).
+void WarnWithPath(HWND owner, const char* text, const char* path) {
+    WCHAR wideText[kWarningChars], caption[kLastPathChars];
+    if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wideText, kWarningChars)) wideText[0] = L'\0';
+    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, caption, kLastPathChars)) caption[0] = L'\0';
+    MessageBoxW(owner, wideText, caption, MB_ICONWARNING);
+}
+
 void Deck_OnPlayWaveFile(DeckRecord* rec) {
     if (!FileDialog(rec->hwnd, kWaveFileFilter, rec->lastPath, kPlayDialogTitle)) return;
     if (rec->streamer->PlayWaveFile(rec->lastPath)) {
         rec->requested = kWantWaveFile;
         return;
     }
-    MessageBoxA(rec->hwnd, kCannotPlay, rec->lastPath, MB_ICONWARNING);
+    WarnWithPath(rec->hwnd, kCannotPlay, rec->lastPath);
 }
 
 void Deck_OnSaveTrack(DeckRecord* rec) {
@@ -79,11 +89,11 @@ void Deck_OnSaveTrack(DeckRecord* rec) {
     rec = DeckOf(deck);
     if (!rec) return;
     if (path && !saved && !report.cancelled) {
-        MessageBoxA(deck, kCannotReadCd, rec->lastPath, MB_ICONWARNING);
+        WarnWithPath(deck, kCannotReadCd, rec->lastPath);
     } else if (path && report.inexact.runCount) {
         char text[kInexactTextChars];
         FormatInexactRuns(report.inexact, text, sizeof text);
-        MessageBoxA(deck, text, rec->lastPath, MB_ICONWARNING);
+        WarnWithPath(deck, text, rec->lastPath);
     }
     rec->requested = kWantStopped;
 }
@@ -181,6 +191,9 @@ void Deck_OnCommand(DeckRecord* rec, int id, int code) {
 }
 
 void Deck_OnKeyAction(DeckRecord* rec, int action) {
+    // Behind a modal dialog or message box the deck is disabled; a save lets
+    // messages through, hot keys among them.
+    if (!IsWindowEnabled(rec->hwnd) || rec->requested == kWantSaveTrack) return;
     switch (action) {
         case kKeyNone: return;
         case kKeyVolumeUp: Volume_OnKey(rec, kVolumeKeyStep); return;

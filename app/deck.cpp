@@ -9,6 +9,7 @@
 #include "audio/wave_streamer.h"
 #include "cd/cd_player.h"
 #include "cd/disc_units.h"
+#include "controls/gdi.h"
 #include "controls/skin.h"
 #include "controls/slider.h"
 #include "controls/toggle.h"
@@ -35,6 +36,12 @@ constexpr int kStreamerBufferCount = 4; // kept by the streamer, which always ri
 // loop follows the mouse without moving the window.
 constexpr WPARAM kDragCommand = SC_MOVE | HTCAPTION;
 constexpr LPARAM kKeyWasDown = 1 << 30; // WM_KEYDOWN's flag for an auto-repeat
+constexpr UINT_PTR kHotKeyTimer = 2;    // runs while a hot key is held down
+constexpr UINT kHotKeyPollMs = 30;
+constexpr UINT kDpiChanged = 0x02E0; // WM_DPICHANGED, Windows 8.1 on
+constexpr UINT kDefaultDpi = 96;
+constexpr UINT kPlaceFlags = SWP_NOZORDER | SWP_NOACTIVATE;
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 
 static_assert(kTransferBytes <= 0xFFFF, "the streamer's block size is 16 bits");
 #if defined(__i386__)
@@ -44,12 +51,51 @@ static_assert(sizeof(DeckButton) == 40, "button rows: x, y, width, height, id an
 void CreateButtons(DeckRecord* rec, HINSTANCE instance) {
     for (int i = 0; i < kButtonCount; i++) {
         const DeckButton& b = kDeckButtons[i];
+        RECT r =
+            ScaledChildRect(b.x - kDeckBorder, b.y - kDeckBorder, b.width, b.height, SkinScale());
         // Owner-drawn: the name is never painted, but screen readers read it.
         rec->buttons[i] =
-            CreateWindowExA(0, kButtonClass, kButtonLabels[i].name, kButtonStyle, b.x - kDeckBorder,
-                            b.y - kDeckBorder, b.width, b.height, rec->hwnd,
+            CreateWindowExA(0, kButtonClass, kButtonLabels[i].name, kButtonStyle, r.left, r.top,
+                            r.right - r.left, r.bottom - r.top, rec->hwnd,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.id)), instance, nullptr);
     }
+}
+
+// Each monitor's own DPI from Windows 10 (1607) on; before, the one of the screen.
+UINT WindowDpi(HWND hwnd) {
+    auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow) return getDpiForWindow(hwnd);
+    WindowDC screen(nullptr);
+    return screen ? static_cast<UINT>(GetDeviceCaps(screen.Get(), LOGPIXELSY)) : kDefaultDpi;
+}
+
+void PlaceChild(HWND child, int x, int y, int width, int height, int scale) {
+    RECT r = ScaledChildRect(x, y, width, height, scale);
+    SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, kPlaceFlags);
+}
+
+// Moved to another monitor's DPI: the deck, its face and every child at the
+// new scale, at the place the system suggests.
+void Deck_OnDpiChanged(DeckRecord* rec, UINT dpi, const RECT* suggested) {
+    if (!suggested) return;
+    const int s = SkinScaleForDpi(dpi);
+    SetSkinScale(s);
+    SetWindowPos(rec->hwnd, nullptr, suggested->left, suggested->top, kDeckWidth * s,
+                 kDeckHeight * s, kPlaceFlags);
+    for (int i = 0; i < kButtonCount; i++) {
+        const DeckButton& b = kDeckButtons[i];
+        PlaceChild(rec->buttons[i], b.x - kDeckBorder, b.y - kDeckBorder, b.width, b.height, s);
+    }
+    PlaceChild(rec->buttons[kLinkToggleId], kLinkToggleX, kLinkToggleY, kToggleSize, kToggleSize,
+               s);
+    PlaceChild(rec->status, kStatusX, kStatusY, kStatusWidth, kStatusHeight, s);
+    RedrawWindow(rec->hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // The sliders' backgrounds are the face under them, as it now paints.
+    RECT left = ScaledChildRect(kLeftSliderX, kSliderY, kSliderWidth, kSliderHeight, s);
+    RECT right = ScaledChildRect(kRightSliderX, kSliderY, kSliderWidth, kSliderHeight, s);
+    if (rec->leftSlider) rec->leftSlider->Place(left.left, left.top);
+    if (rec->rightSlider) rec->rightSlider->Place(right.left, right.top);
 }
 
 void ChooseOutputDevice(DeckRecord* rec) {
@@ -79,12 +125,14 @@ LRESULT Deck_OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
     SetWindowLongPtrA(hwnd, kRecordSlot, reinterpret_cast<LONG_PTR>(rec));
     g_cdPlayer.SetStreamer(rec->streamer);
     WaveStreamer::CreateNotifyWindow(hwnd, rec->instance, rec->streamer);
+    const int s = SkinScaleForDpi(WindowDpi(hwnd));
+    SetSkinScale(s);
+    SetWindowPos(hwnd, nullptr, 0, 0, kDeckWidth * s, kDeckHeight * s, kPlaceFlags | SWP_NOMOVE);
     CreateButtons(rec, rec->instance);
+    RECT toggle = ScaledChildRect(kLinkToggleX, kLinkToggleY, kToggleSize, kToggleSize, s);
     rec->buttons[kLinkToggleId] =
-        CreateCheckBoxControl(hwnd, kLinkToggleId, kLinkToggleX, kLinkToggleY);
+        CreateCheckBoxControl(hwnd, kLinkToggleId, toggle.left, toggle.top);
     SetWindowTextA(rec->buttons[kLinkToggleId], kButtonLabels[kLinkToggleId].name);
-    // Where another program holds a media key, the deck answers it only while it has the focus.
-    for (UINT key : kMediaKeys) RegisterHotKey(hwnd, static_cast<int>(key), 0, key);
     ChooseOutputDevice(rec);
     SetTimer(hwnd, kTickTimer, kTickMs, nullptr);
     InstallCdAudioIOProc();
@@ -93,9 +141,10 @@ LRESULT Deck_OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
 }
 
 void Deck_OnDestroy(DeckRecord* rec) {
-    for (UINT key : kMediaKeys) UnregisterHotKey(rec->hwnd, static_cast<int>(key));
+    HoldMediaKeys(rec->hwnd, false, &rec->mediaKeysHeld);
     RemoveCdAudioIOProc();
     KillTimer(rec->hwnd, kTickTimer);
+    KillTimer(rec->hwnd, kHotKeyTimer);
     // Stops whatever plays and closes the disc.
     g_cdPlayer.OpenDisc();
     PostQuitMessage(0);
@@ -107,8 +156,10 @@ void Deck_OnPaint(DeckRecord* rec) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(rec->hwnd, &ps);
     if (dc) {
-        DrawSkinBitmap(dc, kDeckFace, -kDeckBorder, -kDeckBorder, kDeckWidth, kDeckHeight, 0, 0, 0,
-                       0);
+        // The border covers the face's outer ring of device pixels, at any scale.
+        SetViewportOrgEx(dc, -kDeckBorder, -kDeckBorder, nullptr);
+        DrawSkinBitmap(dc, kDeckFace, 0, 0, kDeckWidth, kDeckHeight, 0, 0, 0, 0);
+        SetViewportOrgEx(dc, 0, 0, nullptr);
         ShowPlayMode(rec->status, rec->playMode);
     }
     EndPaint(rec->hwnd, &ps);
@@ -124,12 +175,43 @@ void Deck_OnLButtonDown(DeckRecord* rec) {
     SendMessageA(rec->hwnd, WM_SYSCOMMAND, kDragCommand, 0);
 }
 
-void Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
-    // Ctrl combinations are not the deck's (Alt ones come as system keys).
-    if (GetKeyState(VK_CONTROL) < 0) return;
-    bool shift = GetKeyState(VK_SHIFT) < 0;
-    bool repeated = (flags & kKeyWasDown) != 0;
-    Deck_OnKeyAction(rec, KeyAction(key, shift, repeated));
+// False for a key the deck does not use: the system's volume, browser and
+// launch keys come from DefWindowProc's handling of it.
+bool Deck_OnKeyDown(DeckRecord* rec, UINT key, LPARAM flags) {
+    UINT modifiers = (GetKeyState(VK_SHIFT) < 0 ? MOD_SHIFT : 0) |
+                     (GetKeyState(VK_CONTROL) < 0 ? MOD_CONTROL : 0);
+    int action = KeyAction(key, modifiers, (flags & kKeyWasDown) != 0);
+    if (action == kKeyNone) return false;
+    Deck_OnKeyAction(rec, action);
+    return true;
+}
+
+// Where the system does not drop a held hot key's repeats (before Windows 7,
+// and Wine), they come as more hot keys: the key acts once until it is seen
+// released.
+void Deck_OnHotKey(DeckRecord* rec, UINT key) {
+    if (key == rec->hotKeyDown) return;
+    rec->hotKeyDown = key;
+    SetTimer(rec->hwnd, kHotKeyTimer, kHotKeyPollMs, nullptr);
+    Deck_OnKeyAction(rec, KeyAction(key, 0, false));
+}
+
+void Deck_OnHotKeyPoll(DeckRecord* rec) {
+    if (GetAsyncKeyState(static_cast<int>(rec->hotKeyDown)) < 0) return;
+    rec->hotKeyDown = 0;
+    KillTimer(rec->hwnd, kHotKeyTimer);
+}
+
+// The media keys are the deck's only while it has something to play: held
+// otherwise, they would do nothing anywhere.
+void Deck_OnTimer(DeckRecord* rec, UINT_PTR timer) {
+    if (timer == kHotKeyTimer) {
+        Deck_OnHotKeyPoll(rec);
+        return;
+    }
+    Deck_OnTick(rec);
+    HoldMediaKeys(rec->hwnd, rec->discReady || rec->requested == kWantWaveFile,
+                  &rec->mediaKeysHeld);
 }
 
 // Every control gets its tooltip the first time the pointer moves over the deck.
@@ -162,10 +244,10 @@ LRESULT CALLBACK DeckProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             Deck_OnCommand(rec, LOWORD(wParam), HIWORD(wParam)); // may end the deck
             KeepFocus(hwnd);
             return 0;
-        case WM_KEYDOWN: Deck_OnKeyDown(rec, static_cast<UINT>(wParam), lParam); return 0;
-        case WM_HOTKEY:
-            Deck_OnKeyAction(rec, KeyAction(static_cast<UINT>(wParam), false, false));
-            return 0;
+        case WM_KEYDOWN:
+            if (Deck_OnKeyDown(rec, static_cast<UINT>(wParam), lParam)) return 0;
+            break;
+        case WM_HOTKEY: Deck_OnHotKey(rec, static_cast<UINT>(wParam)); return 0;
         case WM_APPCOMMAND: {
             int action = AppCommandAction(GET_APPCOMMAND_LPARAM(lParam));
             if (action == kKeyNone) break; // the volume keys stay the system's
@@ -175,7 +257,10 @@ LRESULT CALLBACK DeckProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SETCURSOR:
             Deck_OnSetCursor(rec, reinterpret_cast<HWND>(wParam), HIWORD(lParam));
             break;
-        case WM_TIMER: Deck_OnTick(rec); return 0;
+        case WM_TIMER: Deck_OnTimer(rec, wParam); return 0;
+        case kDpiChanged:
+            Deck_OnDpiChanged(rec, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case kWaveEndMessage: Deck_OnPlaybackEnd(rec); return 0;
         case SCROLL_NOTIFY_TRACK:
             Volume_OnSliderTrack(rec, static_cast<int>(wParam), LOWORD(lParam), HIWORD(lParam));
@@ -218,6 +303,15 @@ const ControlLabel kButtonLabels[kButtonCount + 1] = {
     {"Power", nullptr},
     {"Link volumes", nullptr},
 };
+
+RECT ScaledChildRect(int x, int y, int width, int height, int scale) {
+    RECT r;
+    r.left = (x + kDeckBorder) * scale - kDeckBorder;
+    r.top = (y + kDeckBorder) * scale - kDeckBorder;
+    r.right = r.left + width * scale;
+    r.bottom = r.top + height * scale;
+    return r;
+}
 
 UINT ChooseWaveDevice(int match, UINT deviceCount) {
     if (match <= 1) return 0;

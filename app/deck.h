@@ -78,7 +78,10 @@ enum RequestedState : WORD {
     kWantSaveTrack = 10,
 };
 
-constexpr int kLastPathSize = 256;
+// The last path is UTF-8, as the program keeps every path, so that a name in
+// any script gets through: room for the dialog's longest at 3 bytes a character.
+constexpr int kLastPathChars = 256;
+constexpr int kLastPathSize = 3 * kLastPathChars;
 // The buttons are set for no state yet: the next update sets them whatever the
 // state is. (Not 0, which is the wave-file state.)
 constexpr int kNoButtonState = -1;
@@ -103,10 +106,12 @@ struct DeckRecord {
     int playerState;     // as read at the last tick
     int trackCount;
     DWORD lastVolume;
-    char lastPath[kLastPathSize];
+    char lastPath[kLastPathSize]; // UTF-8
     // The controls' tooltips are made when the pointer first comes over the
     // deck, once, whether or not the common controls can be had.
     int tipsMade;
+    bool mediaKeysHeld; // registered as the deck's hot keys
+    UINT hotKeyDown;    // the media key whose hot key last acted, until it is released
 };
 
 ATOM RegisterDeckClass(HINSTANCE instance);
@@ -117,3 +122,8 @@ DeckRecord* DeckOf(HWND deck);
 // The output device for the index of the preferred card among the devices
 // (-1 when none matched).
 UINT ChooseWaveDevice(int match, UINT deviceCount);
+
+// Where a child that sits at client (x, y), width x height, on the deck drawn
+// 1:1 sits at a skin scale: the face grows from under the border, so deck
+// pixel (x, y) becomes client (x * scale - 1, y * scale - 1).
+RECT ScaledChildRect(int x, int y, int width, int height, int scale);

@@ -6,36 +6,36 @@ namespace {
 
 struct DeckKey {
     UINT virtualKey;
-    bool shift;
+    UINT modifiers;
     int action;
     bool repeats; // held down, it acts again at every auto-repeat
 };
 
 constexpr DeckKey kKeys[] = {
-    {VK_SPACE, false, kKeyPlayOrPause, false},
-    {'S', false, kCmdStop, false},
-    {VK_LEFT, false, kCmdPreviousTrack, true},
-    {VK_RIGHT, false, kCmdNextTrack, true},
-    {VK_LEFT, true, kCmdBack30, true},
-    {VK_RIGHT, true, kCmdForward30, true},
-    {'E', false, kCmdEject, false},
-    {'M', false, kCmdPlayMode, false},
-    {'R', false, kCmdSaveTrack, false},
-    {'O', false, kCmdPlayWave, false},
-    {VK_UP, false, kKeyVolumeUp, true},
-    {VK_DOWN, false, kKeyVolumeDown, true},
-    {VK_ESCAPE, false, kCmdMinimise, false},
-    {VK_MEDIA_PLAY_PAUSE, false, kKeyPlayOrPause, false},
-    {VK_MEDIA_STOP, false, kCmdStop, false},
-    {VK_MEDIA_NEXT_TRACK, false, kCmdNextTrack, true},
-    {VK_MEDIA_PREV_TRACK, false, kCmdPreviousTrack, true},
+    {VK_SPACE, 0, kKeyPlayOrPause, false},
+    {'S', 0, kCmdStop, false},
+    {VK_LEFT, 0, kCmdPreviousTrack, true},
+    {VK_RIGHT, 0, kCmdNextTrack, true},
+    {VK_LEFT, MOD_SHIFT, kCmdBack30, true},
+    {VK_RIGHT, MOD_SHIFT, kCmdForward30, true},
+    {'E', 0, kCmdEject, false},
+    {'M', 0, kCmdPlayMode, false},
+    {'R', 0, kCmdSaveTrack, false},
+    {'O', 0, kCmdPlayWave, false},
+    {VK_UP, 0, kKeyVolumeUp, true},
+    {VK_DOWN, 0, kKeyVolumeDown, true},
+    {VK_ESCAPE, 0, kCmdMinimise, false},
+    {VK_MEDIA_PLAY_PAUSE, 0, kKeyPlayOrPause, false},
+    {VK_MEDIA_STOP, 0, kCmdStop, false},
+    {VK_MEDIA_NEXT_TRACK, 0, kCmdNextTrack, true},
+    {VK_MEDIA_PREV_TRACK, 0, kCmdPreviousTrack, true},
 };
 
 } // namespace
 
-int KeyAction(UINT virtualKey, bool shift, bool repeated) {
+int KeyAction(UINT virtualKey, UINT modifiers, bool repeated) {
     for (const DeckKey& key : kKeys)
-        if (key.virtualKey == virtualKey && key.shift == shift)
+        if (key.virtualKey == virtualKey && key.modifiers == modifiers)
             return repeated && !key.repeats ? kKeyNone : key.action;
     return kKeyNone;
 }
@@ -48,4 +48,16 @@ int AppCommandAction(int appCommand) {
         case APPCOMMAND_MEDIA_PREVIOUSTRACK: return kCmdPreviousTrack;
     }
     return kKeyNone;
+}
+
+void HoldMediaKeys(HWND deck, bool hold, bool* held) {
+    if (hold == *held) return;
+    *held = hold;
+    for (UINT key : kMediaKeys) {
+        int id = static_cast<int>(key);
+        if (!hold)
+            UnregisterHotKey(deck, id);
+        else if (!RegisterHotKey(deck, id, kHotKeyNoRepeat, key))
+            RegisterHotKey(deck, id, 0, key);
+    }
 }

@@ -18,9 +18,18 @@ constexpr int kVolumeKeyStep = 16;
 constexpr UINT kMediaKeys[] = {VK_MEDIA_PLAY_PAUSE, VK_MEDIA_STOP, VK_MEDIA_NEXT_TRACK,
                                VK_MEDIA_PREV_TRACK};
 
-// The action of a key pressed with or without Shift; kKeyNone for a key that
-// is not the deck's. `repeated` is an auto-repeat of a key held down: only the
-// skips and the volume keys act on those.
-int KeyAction(UINT virtualKey, bool shift, bool repeated);
+// The hot keys' flag (Windows 7 on) that sends a held key once, not once per
+// auto-repeat; older systems refuse it.
+constexpr UINT kHotKeyNoRepeat = 0x4000; // MOD_NOREPEAT
+
+// The action of a key pressed with `modifiers` (MOD_SHIFT, MOD_CONTROL) held;
+// kKeyNone for a key that is not the deck's, which goes on to the system.
+// `repeated` is an auto-repeat of a key held down: only the skips and the
+// volume keys act on those.
+int KeyAction(UINT virtualKey, UINT modifiers, bool repeated);
 // The action of a WM_APPCOMMAND command; kKeyNone for what the deck leaves to the system.
 int AppCommandAction(int appCommand);
+
+// Registers the media keys as the deck's hot keys, or gives them back, when
+// `hold` differs from `*held`; a key another program holds stays that program's.
+void HoldMediaKeys(HWND deck, bool hold, bool* held);

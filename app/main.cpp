@@ -34,7 +34,8 @@ HWND CreateSlider(HINSTANCE instance, HWND deck, int id, int x, const char* name
     *slider = new (std::nothrow) VScrollControl(instance);
     if (!*slider) return nullptr;
     (*slider)->self = *slider;
-    HWND created = (*slider)->Create(deck, id, x, kSliderY);
+    RECT r = ScaledChildRect(x, kSliderY, kSliderWidth, kSliderHeight, SkinScale());
+    HWND created = (*slider)->Create(deck, id, r.left, r.top);
     if (created) SetWindowTextA(created, name);
     return created;
 }

@@ -180,8 +180,9 @@ HWND CreateStatusDisplay(HWND deck, HINSTANCE instance) {
         wc.lpszClassName = kStatusClass;
         if (!RegisterClassA(&wc)) return nullptr;
     }
-    return CreateWindowExA(0, kStatusClass, kStatusClass, WS_CHILD | WS_VISIBLE, kStatusX, kStatusY,
-                           kStatusWidth, kStatusHeight, deck,
+    RECT r = ScaledChildRect(kStatusX, kStatusY, kStatusWidth, kStatusHeight, SkinScale());
+    return CreateWindowExA(0, kStatusClass, kStatusClass, WS_CHILD | WS_VISIBLE, r.left, r.top,
+                           r.right - r.left, r.bottom - r.top, deck,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusId)), instance,
                            nullptr);
 }

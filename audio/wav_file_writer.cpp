@@ -33,12 +33,12 @@ WavFileWriter::~WavFileWriter() {
 }
 
 bool WavFileWriter::BeginFile(const char* path, const PCMWAVEFORMAT& format) {
-    // The whole path or nothing: a cut path would name another file.
-    if (strlen(path) >= sizeof path_) return false;
-    strcpy(path_, path);
+    // The whole path or nothing: a cut path would name another file. UTF-16
+    // reaches every name; the system's code page only some.
+    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, path_, MAX_PATH)) return false;
     // CreateFile rather than OpenFile, which refuses paths of 128 characters
     // and more that the save dialog happily returns.
-    file_ = CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    file_ = CreateFileW(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) return false;
     PutTag(header_, "RIFF");

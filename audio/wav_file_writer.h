@@ -13,8 +13,9 @@ class WavFileWriter {
     WavFileWriter(const WavFileWriter&) = delete;
     WavFileWriter& operator=(const WavFileWriter&) = delete;
 
-    // Creates (or truncates) the file and writes the provisional header; false
-    // when the path is too long for the platform or the file cannot be created.
+    // Creates (or truncates) the file named by `path` in UTF-8 and writes the
+    // provisional header; false when the path is too long for the platform or
+    // the file cannot be created.
     bool BeginFile(const char* path, const PCMWAVEFORMAT& format);
     // 0 when the block was written in full; 1 when the write fell short, after
     // "Disk Full!!" was shown and the file finished with what reached it.
@@ -29,7 +30,7 @@ class WavFileWriter {
 
   private:
     BYTE header_[kWavHeaderBytes] = {};
-    char path_[MAX_PATH] = {};
+    WCHAR path_[MAX_PATH] = {};
     HANDLE file_ = INVALID_HANDLE_VALUE;
     DWORD dataBytes_ = 0;
     WORD blockAlign_ = 1;

@@ -96,6 +96,24 @@ HWAVEOUT DeviceNumberAsHandle(UINT id) {
     return reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(id));
 }
 
+// Opens a file named in UTF-8 for mmio. mmio takes names in the system's code
+// page, which lacks most scripts, so the file is opened by its UTF-16 name and
+// handed over as a handle (a null name): mmio's own file procedure reads it and
+// closes it with the stream.
+HMMIO OpenWaveFile(const char* path) {
+    WCHAR name[MAX_PATH];
+    if (!path || !MultiByteToWideChar(CP_UTF8, 0, path, -1, name, MAX_PATH)) return nullptr;
+    HANDLE handle = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    MMIOINFO info = {};
+    // Kernel handles keep to 32 bits on 64-bit Windows too.
+    info.adwInfo[0] = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(handle));
+    HMMIO file = mmioOpenA(nullptr, &info, MMIO_READ);
+    if (!file) CloseHandle(handle);
+    return file;
+}
+
 } // namespace
 
 WaveStreamer::WaveStreamer(HWND owner, WORD blockSize, int bufferCount)
@@ -263,8 +281,7 @@ int WaveStreamer::StartOutput() {
 
 int WaveStreamer::PlayWaveFile(const char* path) {
     if (device_) return 0;
-    // Opened without MMIO_PARSE, so the name is only read.
-    HMMIO file = path ? mmioOpenA(const_cast<LPSTR>(path), nullptr, MMIO_READ) : nullptr;
+    HMMIO file = OpenWaveFile(path);
     if (!file) {
         Warn(kFailedToOpenText);
         return 0;

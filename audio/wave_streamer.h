@@ -38,7 +38,8 @@ class WaveStreamer {
     int OpenOutput(HMMIO source, DWORD length, const PCMWAVEFORMAT* format);
     // Hands the first blocks to the device; call right after a successful OpenOutput.
     int StartOutput();
-    // Plays a RIFF/WAVE file's data chunk in the file's own format; 1 when it plays.
+    // Plays a RIFF/WAVE file's data chunk in the file's own format; 1 when it
+    // plays. `path` is UTF-8.
     int PlayWaveFile(const char* path);
     // Replaces the number of source bytes still to be read in this playback.
     void SetRemaining(DWORD bytes);

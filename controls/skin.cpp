@@ -8,8 +8,10 @@ constexpr WORD kSkinBitCount = 4;
 constexpr DWORD kSkinColours = 16;
 constexpr int kColourTableBytes = kSkinColours * sizeof(RGBQUAD);
 constexpr WORD kPlanes = 1;
+constexpr UINT kTwiceDpi = 144, kThriceDpi = 240;
 
 HINSTANCE g_skinModule = nullptr;
+int g_skinScale = 1;
 
 } // namespace
 
@@ -22,6 +24,18 @@ void SetSkinModule(HINSTANCE module) {
 
 HINSTANCE SkinModule() {
     return g_skinModule ? g_skinModule : GetModuleHandleA(nullptr);
+}
+
+void SetSkinScale(int scale) {
+    g_skinScale = scale;
+}
+
+int SkinScale() {
+    return g_skinScale;
+}
+
+int SkinScaleForDpi(UINT dpi) {
+    return dpi >= kThriceDpi ? 3 : dpi >= kTwiceDpi ? 2 : 1;
 }
 
 bool IsSkinDib(const BITMAPINFOHEADER* header) {
@@ -60,9 +74,11 @@ void DrawPackedDib(HGLOBAL resource, HDC dc, int dstX, int dstY, int dstWidth, i
         reinterpret_cast<const BYTE*>(header) + LOWORD(header->biSize) + kColourTableBytes;
     DibBlit b = SettleDibBlit(header->biWidth, header->biHeight, dstX, dstY, dstWidth, dstHeight,
                               srcX, srcTop, srcWidth, srcHeight);
-    StretchDIBits(dc, b.dstX, b.dstY, b.dstWidth, b.dstHeight, b.srcX, b.srcY, b.srcWidth,
-                  b.srcHeight, bits, reinterpret_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS,
-                  SRCCOPY);
+    // Whole-number enlargement repeats pixels in every stretch mode but halftone.
+    const int s = g_skinScale;
+    StretchDIBits(dc, b.dstX * s, b.dstY * s, b.dstWidth * s, b.dstHeight * s, b.srcX, b.srcY,
+                  b.srcWidth, b.srcHeight, bits, reinterpret_cast<const BITMAPINFO*>(header),
+                  DIB_RGB_COLORS, SRCCOPY);
 }
 
 void DrawSkinBitmap(HDC dc, const char* name, int dstX, int dstY, int dstWidth, int dstHeight,
@@ -78,8 +94,11 @@ void DrawButtonFace(const DRAWITEMSTRUCT* item, const char* name, int column, in
     if (!item || item->CtlType != ODT_BUTTON) return;
     LockedResource dib(SkinModule(), name, RT_BITMAP);
     if (!dib || !ButtonFaceWanted(*item)) return;
-    // A button's own item rectangle starts at (0, 0): right and bottom are its size.
+    // A button's own item rectangle starts at (0, 0): right and bottom are its
+    // size, in device pixels.
     const RECT& r = item->rcItem;
-    DrawPackedDib(dib.Handle(), item->hDC, r.left, r.top, r.right, r.bottom, column * cellWidth,
-                  ButtonCellTop(item->itemState, cellHeight), cellWidth, cellHeight);
+    const int s = g_skinScale;
+    DrawPackedDib(dib.Handle(), item->hDC, r.left / s, r.top / s, r.right / s, r.bottom / s,
+                  column * cellWidth, ButtonCellTop(item->itemState, cellHeight), cellWidth,
+                  cellHeight);
 }

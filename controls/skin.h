@@ -8,8 +8,17 @@
 void SetSkinModule(HINSTANCE module);
 HINSTANCE SkinModule();
 
-// Draws from an already loaded packed DIB. Zero widths or heights take the
-// bitmap's own; source x and top count from the picture's top-left corner.
+// Every skin pixel is drawn as a scale x scale block, never smoothed, and the
+// controls are that much larger: a whole number, so the skin stays crisp at
+// any DPI. Drawing coordinates stay in skin pixels. 1 until the program sets it.
+void SetSkinScale(int scale);
+int SkinScale();
+// The scale for a DPI: 1 up to 143, 2 from 144 (150%), 3 from 240.
+int SkinScaleForDpi(UINT dpi);
+
+// Draws from an already loaded packed DIB, at the skin's scale. Zero widths or
+// heights take the bitmap's own; source x and top count from the picture's
+// top-left corner.
 void DrawPackedDib(HGLOBAL resource, HDC dc, int dstX, int dstY, int dstWidth, int dstHeight,
                    int srcX, int srcTop, int srcWidth, int srcHeight);
 

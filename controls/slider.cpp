@@ -77,15 +77,30 @@ void ComposeTrack(VScrollControl* rec) {
     if (!track) return;
     BITMAP info = {};
     GetObjectA(track.Get(), sizeof info, &info);
+    // The track at the skin's scale, every pixel a block as DrawPackedDib draws them.
+    const int s = SkinScale();
+    const int width = info.bmWidth * s, height = info.bmHeight * s;
+    GdiObject<HBITMAP> scaled(CreateCompatibleBitmap(dc.Get(), width, height));
+    MemoryDC source(work.Get());
+    MemoryDC scaledDC(work.Get());
+    if (!scaled || !source || !scaledDC) return;
+    SelectedObject selected(source.Get(), track.Get());
+    SelectedObject selectedScaled(scaledDC.Get(), scaled.Get());
+    SetStretchBltMode(scaledDC.Get(), COLORONCOLOR);
+    StretchBlt(scaledDC.Get(), 0, 0, width, height, source.Get(), 0, 0, info.bmWidth, info.bmHeight,
+               SRCCOPY);
     RECT client;
     GetClientRect(rec->hwnd, &client);
-    int x = (client.right - client.left - info.bmWidth) / 2 + client.left;
-    int y = (client.bottom - client.top - info.bmHeight) / 2 + client.top;
-    MemoryDC source(work.Get());
-    if (!source) return;
-    SelectedObject selected(source.Get(), track.Get());
+    int x = (client.right - client.left - width) / 2 + client.left;
+    int y = (client.bottom - client.top - height) / 2 + client.top;
     SetBkColor(work.Get(), kKeyColour);
-    TransparentCopy(work.Get(), x, y, info.bmWidth, info.bmHeight, source.Get(), 0, 0);
+    TransparentCopy(work.Get(), x, y, width, height, scaledDC.Get(), 0, 0);
+}
+
+void TakeBackground(VScrollControl* rec) {
+    if (rec->background) DeleteObject(rec->background);
+    rec->background = SnapshotParent(rec->hwnd);
+    ComposeTrack(rec);
 }
 
 // Background and thumb are composed off-screen and copied in one go, so
@@ -118,7 +133,7 @@ void Slider_OnLButtonDown(VScrollControl* rec) {
 
 void Slider_OnMouseMove(VScrollControl* rec, int y) {
     if (!rec->dragging) return;
-    WORD proposed = SliderPositionAt((DWORD)rec->minimum, (DWORD)rec->maximum, y);
+    WORD proposed = SliderPositionAt((DWORD)rec->minimum, (DWORD)rec->maximum, y / SkinScale());
     WORD handle16 = LOWORD(reinterpret_cast<UINT_PTR>(rec->hwnd));
     SendMessageA(GetParent(rec->hwnd), SCROLL_NOTIFY_TRACK,
                  (WPARAM)GetWindowLongPtrA(rec->hwnd, GWLP_ID), MAKELPARAM(handle16, proposed));
@@ -249,17 +264,29 @@ HWND VScrollControl::Create(HWND parent, int id, int x, int y) {
     // for its first paint would give garbage. Painting it after the slider
     // exists would paint the slider too, so it is done first.
     UpdateWindow(parent);
+    const int s = SkinScale();
     HWND created = CreateWindowExA(
-        0, kSliderClass, nullptr, WS_CHILD | WS_VISIBLE, x, y, kSliderWidth, kSliderHeight, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, record);
+        0, kSliderClass, nullptr, WS_CHILD | WS_VISIBLE, x, y, kSliderWidth * s, kSliderHeight * s,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, record);
     if (!created) return nullptr;
     SetWindowLongPtrA(created, kRecordSlot, reinterpret_cast<LONG_PTR>(record));
     record->hwnd = created;
     record->dragging = 0;
-    if (record->background) DeleteObject(record->background);
-    record->background = SnapshotParent(created);
-    ComposeTrack(record);
+    TakeBackground(record);
     ShowWindow(created, SW_SHOW);
     UpdateWindow(created);
     return created;
+}
+
+void VScrollControl::Place(int x, int y) {
+    if (!hwnd) return;
+    // Hidden, so that the snapshot shows the parent repainted without it.
+    const int s = SkinScale();
+    ShowWindow(hwnd, SW_HIDE);
+    SetWindowPos(hwnd, nullptr, x, y, kSliderWidth * s, kSliderHeight * s,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    UpdateWindow(GetParent(hwnd));
+    TakeBackground(this);
+    ShowWindow(hwnd, SW_SHOW);
+    UpdateWindow(hwnd);
 }

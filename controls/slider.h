@@ -42,6 +42,9 @@ class VScrollControl {
     // Creates the window at client (x, y) of the parent and composes its
     // background from the parent's pixels under it and the track.
     HWND Create(HWND parent, int id, int x, int y);
+    // Moves the slider to client (x, y) at the skin's scale, as the parent
+    // now paints, and takes its background anew.
+    void Place(int x, int y);
 
     INT32 minimum = 0;
     INT32 maximum = 0;

@@ -167,9 +167,10 @@ HWND CreateCheckBoxControl(HWND parent, int id, int x, int y) {
         wc.lpszClassName = kToggleClass;
         if (!RegisterClassA(&wc)) return nullptr;
     }
-    HWND hwnd = CreateWindowExA(0, kToggleClass, nullptr, WS_CHILD | WS_VISIBLE, x, y, kToggleSize,
-                                kToggleSize, parent,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
+    const int size = kToggleSize * SkinScale();
+    HWND hwnd =
+        CreateWindowExA(0, kToggleClass, nullptr, WS_CHILD | WS_VISIBLE, x, y, size, size, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
     if (!hwnd) return nullptr;
     SendMessageA(hwnd, CHECK_SETSTATE, 0, 0);
     SendMessageA(hwnd, CHECK_SETNAME, 0, reinterpret_cast<LPARAM>(kInitialName));

@@ -57,17 +57,22 @@ constexpr int kModeX = 148, kModeWidth = 41, kModeHeight = 11, kModeUnlit = 3;
 constexpr int kModeY[] = {1, 13, 25};
 constexpr int kModes = 3;
 
-// The deck as the X server shows it, pixel (x, y) of the deck at At(x, y).
+// The deck as the X server shows it, pixel (x, y) of the deck at At(x, y):
+// the top-left device pixel of its block at the deck's scale.
 struct DeckGrab {
     std::vector<COLORREF> pixels;
-    COLORREF At(int x, int y) const { return pixels[size_t(y) * kDeckWidth + x]; }
+    int scale;
+    COLORREF At(int x, int y) const {
+        return pixels[size_t(y * scale) * kDeckWidth * scale + size_t(x * scale)];
+    }
 };
 
-DeckGrab GrabDeck() {
+DeckGrab GrabDeck(int scale) {
+    const int width = kDeckWidth * scale, height = kDeckHeight * scale;
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = kDeckWidth;
-    bi.bmiHeader.biHeight = -kDeckHeight;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
@@ -75,11 +80,11 @@ DeckGrab GrabDeck() {
     HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC mem = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, kDeckWidth, kDeckHeight, screen, kDeckScreenX, kDeckScreenY, SRCCOPY);
+    BitBlt(mem, 0, 0, width, height, screen, kDeckScreenX, kDeckScreenY, SRCCOPY);
     GdiFlush();
-    DeckGrab g;
+    DeckGrab g = {{}, scale};
     const DWORD* p = static_cast<const DWORD*>(bits);
-    for (size_t i = 0; i < size_t(kDeckWidth) * kDeckHeight; i++)
+    for (size_t i = 0; i < size_t(width) * height; i++)
         g.pixels.push_back(RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF));
     SelectObject(mem, old);
     DeleteDC(mem);
@@ -125,8 +130,7 @@ int CellShown(const DeckGrab& grab, int x, int y, const char* strip, int cells, 
     return -1;
 }
 
-std::string ReadDigits(const int* xs, int count) {
-    DeckGrab grab = GrabDeck();
+std::string ReadDigits(const DeckGrab& grab, const int* xs, int count) {
     std::string text;
     for (int i = 0; i < count; i++) {
         int cell =
@@ -329,8 +333,8 @@ bool DeckProcess::Pointer(const char* format, ...) {
 }
 
 bool DeckProcess::Click(int deckX, int deckY, int clicks) {
-    return Pointer("mousemove %d %d click --repeat %d --delay 60 1", kDeckScreenX + deckX,
-                   kDeckScreenY + deckY, clicks);
+    return Pointer("mousemove %d %d click --repeat %d --delay 60 1", kDeckScreenX + deckX * scale_,
+                   kDeckScreenY + deckY * scale_, clicks);
 }
 
 bool DeckProcess::ClickButton(int id, int clicks) {
@@ -338,8 +342,8 @@ bool DeckProcess::ClickButton(int id, int clicks) {
 }
 
 bool DeckProcess::Drag(int deckX, int deckY, int toDeckX, int toDeckY) {
-    int x = kDeckScreenX + deckX, y = kDeckScreenY + deckY;
-    int toX = kDeckScreenX + toDeckX, toY = kDeckScreenY + toDeckY;
+    int x = kDeckScreenX + deckX * scale_, y = kDeckScreenY + deckY * scale_;
+    int toX = kDeckScreenX + toDeckX * scale_, toY = kDeckScreenY + toDeckY * scale_;
     return Pointer("mousemove %d %d mousedown 1 sleep 0.2 mousemove %d %d sleep 0.1 "
                    "mousemove %d %d sleep 0.2 mouseup 1",
                    x, y, (x + toX) / 2, (y + toY) / 2, toX, toY);
@@ -359,8 +363,9 @@ bool DeckProcess::Keys(const std::string& keys) {
 bool DeckProcess::Hover(int id) {
     int x = kButtons[id].x + kButtonSize / 2, y = kButtons[id].y + kButtonSize / 2;
     // Two moves: the first brings the pointer over the deck, the second rests it.
-    return Pointer("mousemove %d %d sleep 0.1 mousemove %d %d", kDeckScreenX + x - 3,
-                   kDeckScreenY + y - 3, kDeckScreenX + x, kDeckScreenY + y);
+    return Pointer("mousemove %d %d sleep 0.1 mousemove %d %d", kDeckScreenX + (x - 3) * scale_,
+                   kDeckScreenY + (y - 3) * scale_, kDeckScreenX + x * scale_,
+                   kDeckScreenY + y * scale_);
 }
 
 HWND DeckProcess::Tooltip() const {
@@ -369,8 +374,12 @@ HWND DeckProcess::Tooltip() const {
     return nullptr;
 }
 
+std::vector<COLORREF> DeckProcess::Shot() const {
+    return GrabDeck(scale_).pixels;
+}
+
 std::string DeckProcess::Faces() const {
-    DeckGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck(scale_);
     std::string faces;
     for (const ButtonSpot& b : kButtons) {
         const char shown[] = "+*-"; // the bitmap's cells from the top: normal, pressed, disabled
@@ -406,11 +415,11 @@ std::string DeckProcess::Faces() const {
 
 bool DeckProcess::ShowsSkin(int deckX, int deckY, const char* bitmap, int cellX, int cellY,
                             int width, int height) const {
-    return ShowsCell(GrabDeck(), deckX, deckY, bitmap, cellX, cellY, width, height);
+    return ShowsCell(GrabDeck(scale_), deckX, deckY, bitmap, cellX, cellY, width, height);
 }
 
 std::string DeckProcess::TrackLine() const {
-    DeckGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck(scale_);
     std::string line;
     for (int i = 0; i < kLineChars; i++) {
         char c = '?';
@@ -425,20 +434,21 @@ std::string DeckProcess::TrackLine() const {
 }
 
 std::string DeckProcess::TrackNumber() const {
-    return ReadDigits(kTrackNumberX, sizeof kTrackNumberX / sizeof kTrackNumberX[0]);
+    return ReadDigits(GrabDeck(scale_), kTrackNumberX,
+                      sizeof kTrackNumberX / sizeof kTrackNumberX[0]);
 }
 
 std::string DeckProcess::Time() const {
-    return ReadDigits(kTimeX, sizeof kTimeX / sizeof kTimeX[0]);
+    return ReadDigits(GrabDeck(scale_), kTimeX, sizeof kTimeX / sizeof kTimeX[0]);
 }
 
 int DeckProcess::StateIcon() const {
-    return CellShown(GrabDeck(), kIconX, kIconY, "ID_CUR_MODE", kIconCells, kIconWidth,
+    return CellShown(GrabDeck(scale_), kIconX, kIconY, "ID_CUR_MODE", kIconCells, kIconWidth,
                      kIconHeight);
 }
 
 int DeckProcess::LitMode() const {
-    DeckGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck(scale_);
     int lit = -1;
     for (int m = 0; m < kModes; m++) {
         int cell =
@@ -452,7 +462,7 @@ int DeckProcess::LitMode() const {
 }
 
 int DeckProcess::SliderThumbTop(int sliderId) const {
-    DeckGrab grab = GrabDeck();
+    DeckGrab grab = GrabDeck(scale_);
     for (int top = 0; top + kThumbHeight <= kSliderHeight; top++)
         if (ShowsCell(grab, SliderDeckX(sliderId) + kThumbLeft, kSliderDeckY + top, "ID_MIX_CUR", 0,
                       0, kThumbWidth, kThumbHeight))
@@ -482,7 +492,8 @@ bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) 
         HWND edit = GetDlgItem(dialog, edt1);
         EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
         if (!edit) return false;
-        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        std::wstring typed = td_test::Wide(path);
+        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
         button = IDOK;
     }
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),

@@ -43,7 +43,9 @@ std::string Describe(const ProcessCounters& c);
 
 class DeckProcess {
   public:
-    DeckProcess() = default;
+    // `scale`: the skin's scale the deck is expected at (its DPI's); the
+    // actions and readings below still speak deck pixels.
+    explicit DeckProcess(int scale = 1) : scale_(scale) {}
     ~DeckProcess(); // ends the program if it still runs
     DeckProcess(const DeckProcess&) = delete;
     DeckProcess& operator=(const DeckProcess&) = delete;
@@ -74,6 +76,8 @@ class DeckProcess {
     // The program's tooltip while one shows, or null.
     HWND Tooltip() const;
 
+    // The deck's pixels as on screen, row by row, 300 x 80 times the scale.
+    std::vector<COLORREF> Shot() const;
     // Button faces, one character per button 0-12: '+' normal, '-' disabled,
     // '*' pressed, '?' neither.
     std::string Faces() const;
@@ -98,7 +102,7 @@ class DeckProcess {
 
     // The program's visible dialog whose title starts with `title`, or null.
     HWND Dialog(const std::string& title) const;
-    // Its open-file dialog titled `title` takes `path` as if typed and
+    // Its open-file dialog titled `title` takes `path` (UTF-8) as if typed and
     // confirmed; an empty path presses Cancel.
     bool ChooseFile(const std::string& title, const std::string& path);
     bool CancelFile(const std::string& title) { return ChooseFile(title, std::string()); }
@@ -114,6 +118,7 @@ class DeckProcess {
     std::vector<HWND> Dialogs() const; // the program's visible #32770 windows
     // Runs xdotool with `format`'s arguments, in screen pixels.
     bool Pointer(const char* format, ...);
+    int scale_;
     DWORD lastPointer_ = 0;
     PROCESS_INFORMATION process_ = {};
     HANDLE job_ = nullptr; // ends the program with the test, even if the test crashes

@@ -196,9 +196,9 @@ TEST_F(PlayTest, KeysActAsTheirButtonsAndNotWhileTheButtonIsDisabled) {
     EXPECT_TRUE(WaitUntil([&] { return IsIconic(deck_.Deck()) != FALSE; }, 5000));
 }
 
-// With the deck focused, and with another window of the session focused
-// (the test's own), where the deck holds the media keys as hot keys.
-class MediaKeyTest : public DeckTest, public ::testing::WithParamInterface<bool> {
+// The media keys as global hot keys: acting once however long they are
+// held, and never behind a dialog.
+class HotKeyTest : public DeckTest {
   protected:
     void FocusAnotherWindow() {
         other_ = CreateWindowExA(0, "STATIC", "Another program", WS_POPUP | WS_VISIBLE, 400, 300,
@@ -211,6 +211,44 @@ class MediaKeyTest : public DeckTest, public ::testing::WithParamInterface<bool>
     }
     HWND other_ = nullptr;
 };
+
+TEST_F(HotKeyTest, PlayPauseHeldDownActsOnce) {
+    InsertDisc("3000 3000");
+    StartDeck();
+    FocusAnotherWindow();
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool keydown XF86AudioPlay"), 0);
+    bool playing = bool(deck_.WaitForFaces(kPlayingFaces));
+    // The system repeats a held key many times a second.
+    for (int i = 0; i < 15 && playing; i++, td_test::PumpMessages(100))
+        playing = deck_.Faces() == kPlayingFaces;
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool keyup XF86AudioPlay"), 0);
+    EXPECT_TRUE(playing) << "the held key paused or resumed";
+    td_test::PumpMessages(300); // a hand takes that long to press again
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay")); // released, it acts again
+    EXPECT_TRUE(deck_.WaitForFaces(kPausedFaces));
+}
+
+TEST_F(HotKeyTest, NoKeyActsBehindADialogNorWhileATrackIsSaved) {
+    InsertDisc("1500 150");
+    drive_.devices[0].delayMs = 40; // a save long enough to press a key in
+    ASSERT_TRUE(drive_.Apply());
+    StartDeck();
+    ASSERT_TRUE(deck_.ClickButton(kCmdPlayWave));
+    ASSERT_TRUE(WaitUntil([&] { return deck_.Dialog(kPlayTitle) != nullptr; }));
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    ASSERT_TRUE(deck_.CancelFile(kPlayTitle));
+    ASSERT_TRUE(SaveTrackAs(td_test::ScratchDir() + "\\one.wav")) << "the disc plays";
+    ASSERT_TRUE(WaitUntil([&] { return deck_.Dialog(kSavingTitle) != nullptr; }));
+    ASSERT_TRUE(deck_.Keys("XF86AudioPlay"));
+    ASSERT_TRUE(deck_.Dialog(kSavingTitle)) << "the save was over before the key";
+    ASSERT_TRUE(WaitUntil([&] { return !deck_.Dialog(kSavingTitle); }, 30000));
+    td_test::PumpMessages(1000);
+    EXPECT_EQ(OpeningCount(), 0u) << "the disc played after the save";
+}
+
+// With the deck focused, and with another window of the session focused
+// (the test's own), where the deck holds the media keys as hot keys.
+class MediaKeyTest : public HotKeyTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(MediaKeyTest, PlayPauseStopAndTheTrackKeysWorkAsTheirButtons) {
     InsertDisc("1500 1500 1500");

@@ -63,6 +63,15 @@ TEST_F(DeckWindowTest, StartsAtItsPlaceWithTheDiscStoppedOnTrackOne) {
     EXPECT_EQ(VersionString(exe, "FileVersion"), "1.5.0.0");
     HMODULE file = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_NE(FindResourceA(file, "IDI_TUNEDECK", RT_GROUP_ICON), nullptr);
+    // And a manifest: as invoked, the common controls 6, Vista to 11, DPI-aware.
+    HRSRC found = FindResourceA(file, MAKEINTRESOURCEA(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(file, found))),
+                         SizeofResource(file, found));
+    for (const char* part :
+         {"\"asInvoker\"", "Common-Controls\" version=\"6.0.0.0\"", "{e2011457-", "{35138b9a-",
+          "{4a2f28e3-", "{1f676c76-", "{8e0f7a12-", ">true/pm<", ">PerMonitorV2<"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
     FreeLibrary(file);
 }
 
@@ -112,6 +121,12 @@ TEST_F(DeckWindowTest, EjectDisablesTheTransportAndADiscInsertedLaterIsPickedUp)
         << deck_.TrackLine();
 }
 
+// Whether another program could take the Play/Pause key now.
+bool PlayKeyFree() {
+    bool free = RegisterHotKey(nullptr, 1, 0, VK_MEDIA_PLAY_PAUSE);
+    return free && UnregisterHotKey(nullptr, 1);
+}
+
 // With a disc and without one; twice over, so that the deck comes back ready
 // for another file.
 class WaveFileTest : public DeckTest, public ::testing::WithParamInterface<bool> {};
@@ -125,9 +140,12 @@ TEST_P(WaveFileTest, OnlyStopIsEnabledAndStopEndsTheFile) {
     for (int round = 0; round < 2; round++) {
         ASSERT_TRUE(PlayWaveFile(wave));
         ASSERT_TRUE(deck_.WaitForFaces(kWaveFileFaces)) << round;
+        EXPECT_TRUE(WaitUntil([] { return !PlayKeyFree(); }, 2000)) << "media keys not held";
         ASSERT_TRUE(WaitForBytes(CaptureBytes() + kBytesPerSecond));
         ASSERT_TRUE(deck_.ClickButton(kCmdStop));
         ASSERT_TRUE(deck_.WaitForFaces(idle)) << round;
+        // Without a disc the deck gives them back for other players.
+        EXPECT_TRUE(WaitUntil([&] { return PlayKeyFree() != withDisc; }, 2000)) << withDisc;
     }
     td_test::SettledCapture();
     std::vector<Bytes> played = Openings();
@@ -162,6 +180,63 @@ TEST_F(DeckWindowTest, AWaveFileThatCannotPlayIsReportedWithItsPath) {
     EXPECT_EQ(box.text, "Can't Play");
     EXPECT_EQ(box.caption, bad);
     EXPECT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+}
+
+// Letters that no Western code page has, for the file dialogs, the saved file,
+// the played one and the box that names it.
+TEST_F(DeckWindowTest, ATrackSavesAndPlaysUnderANameInAnyScript) {
+    InsertDisc("150 150");
+    StartDeck();
+    const std::string dir = td_test::ScratchDir() + "\\", named = dir + "Ωμέγα 日本 Ünï.wav";
+    ASSERT_TRUE(SaveTrackAs(named));
+    EXPECT_TRUE(TakeBoxes(1000).empty());
+    ASSERT_TRUE(CopyFileW(td_test::Wide(named).c_str(), td_test::Wide(dir + "1.wav").c_str(), 0));
+    EXPECT_TRUE(WaveData(td_test::ReadFileBytes(dir + "1.wav")) ==
+                td_test::ExpectedFrames(disc_, TrackStart(1), 150));
+    ASSERT_TRUE(PlayWaveFile(named));
+    ASSERT_TRUE(WaitForOpenings(1));
+    std::vector<PatternSpan> spans = PatternSpans(td_test::SettledCapture());
+    EXPECT_TRUE(spans.size() == 1 && spans[0].Lba() == TrackStart(1) &&
+                spans[0].bytes == 150 * kFrameBytes);
+    // A file that cannot play: the box names it with its letters.
+    ASSERT_TRUE(deck_.WaitForFaces(kStoppedFaces));
+    ASSERT_TRUE(td_test::WriteTextFile(dir + "2.wav", "not a RIFF file"));
+    ASSERT_TRUE(
+        MoveFileW(td_test::Wide(dir + "2.wav").c_str(), td_test::Wide(named + "2").c_str()));
+    ASSERT_TRUE(PlayWaveFile(named + "2"));
+    std::vector<DeckProcess::Box> boxes = TakeBoxes(1500);
+    EXPECT_TRUE(boxes.size() == 2 && boxes[1].caption == named + "2");
+}
+
+TEST_F(DeckWindowTest, At192DpiEverySkinPixelIsATwoByTwoBlockAndThePointerFollows) {
+    InsertDisc("150 150");
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool mousemove 900 700"), 0); // no tooltip on the shots
+    StartDeck();
+    td_test::PumpMessages(500); // the sliders follow the device's volume
+    std::vector<COLORREF> face = deck_.Shot();
+    DWORD code = 1;
+    ASSERT_TRUE(deck_.Quit(&code));
+    ASSERT_EQ(td_test::RunLinuxCommand("xdotool mousemove 900 700"), 0);
+    HKEY desktop; // Wine reads the DPI as a program starts
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &desktop), 0);
+    DWORD dpi = 192;
+    RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), sizeof dpi);
+    DeckProcess big(2);
+    bool started = big.Start();
+    RegDeleteValueA(desktop, "LogPixels");
+    RegCloseKey(desktop);
+    ASSERT_TRUE(started && big.WaitForFaces(kStoppedFaces));
+    td_test::PumpMessages(500);
+    // Inside the border each device pixel shows the 96-dpi deck's pixel at half its place.
+    std::vector<COLORREF> shot = big.Shot();
+    int differ = 0;
+    for (int y = 2; y < 158; y++)
+        for (int x = 2; x < 598; x++) differ += shot[y * 600 + x] != face[y / 2 * 300 + x / 2];
+    EXPECT_EQ(differ, 0);
+    ASSERT_TRUE(big.DragSlider(kLeftSliderId, 24));
+    EXPECT_TRUE(WaitUntil([&] { return big.SliderThumbTop(kLeftSliderId) == 24; }, 5000));
+    ASSERT_TRUE(big.ClickButton(kCmdPlay));
+    EXPECT_TRUE(big.WaitForFaces(kPlayingFaces));
 }
 
 TEST_F(DeckWindowTest, ADoubleClickActsOnceAndTheFaceDragsTheDeck) {

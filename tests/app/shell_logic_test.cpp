@@ -94,16 +94,16 @@ TEST(StatusFormat, LengthsRoundDownTimesNeverGoNegativeAndOnlyPrintableCharacter
 
 TEST(FileDialogStart, TheLastPathGivesTheProposedNameAndTheFolder) {
     struct Case {
-        const char* path;
-        const char* name;
-        const char* folder;
+        const WCHAR* path;
+        const WCHAR* name;
+        const WCHAR* folder;
     } cases[] = {
-        {"C:\\name.wav", "name.wav", "C:"},
-        {"D:\\music\\live\\song.wav", "song.wav", "D:\\music\\live"},
-        {"C:take.wav", "take.wav", "C"}, // the colon counts as the separator
-        {"plain.wav", "plain.wav", ""},
-        {"", "", ""},
-        {"C:\\folder\\", "", "C:\\folder"},
+        {L"C:\\name.wav", L"name.wav", L"C:"},
+        {L"D:\\music\\live\\song.wav", L"song.wav", L"D:\\music\\live"},
+        {L"C:take.wav", L"take.wav", L"C"}, // the colon counts as the separator
+        {L"plain.wav", L"plain.wav", L""},
+        {L"", L"", L""},
+        {L"C:\\folder\\", L"", L"C:\\folder"},
     };
     DialogStart s;
     for (const Case& c : cases) {
@@ -112,19 +112,24 @@ TEST(FileDialogStart, TheLastPathGivesTheProposedNameAndTheFolder) {
         EXPECT_STREQ(s.initialDir, c.folder) << c.path;
     }
     // Overlong paths are cut to the dialog's buffers.
-    SplitDialogPath(std::string(400, 'n').c_str(), &s);
-    EXPECT_EQ(strlen(s.fileName), size_t(kDialogPathChars - 1));
-    SplitDialogPath(("C:\\" + std::string(400, 'f') + "\\x.wav").c_str(), &s);
-    EXPECT_EQ(strlen(s.initialDir), size_t(kDialogPathChars - 1));
-    EXPECT_STREQ(s.fileName, "x.wav");
+    SplitDialogPath(std::wstring(400, L'n').c_str(), &s);
+    EXPECT_EQ(wcslen(s.fileName), size_t(kDialogPathChars - 1));
+    SplitDialogPath((L"C:\\" + std::wstring(400, L'f') + L"\\x.wav").c_str(), &s);
+    EXPECT_EQ(wcslen(s.initialDir), size_t(kDialogPathChars - 1));
+    EXPECT_STREQ(s.fileName, L"x.wav");
 }
 
 TEST(Keys, AKeyHeldDownRepeatsOnlyStepsAndTheVolumeAndShiftPicksTheSkips) {
-    EXPECT_EQ(KeyAction(VK_SPACE, false, true), kKeyNone); // no pause, resume, pause...
-    EXPECT_EQ(KeyAction('E', false, true), kKeyNone);      // no eject, load, eject...
-    EXPECT_EQ(KeyAction(VK_UP, false, true), kKeyVolumeUp);
-    EXPECT_EQ(KeyAction(VK_RIGHT, true, true), kCmdForward30);
+    EXPECT_EQ(KeyAction(VK_SPACE, 0, true), kKeyNone); // no pause, resume, pause...
+    EXPECT_EQ(KeyAction('E', 0, true), kKeyNone);      // no eject, load, eject...
+    EXPECT_EQ(KeyAction(VK_UP, 0, true), kKeyVolumeUp);
+    EXPECT_EQ(KeyAction(VK_RIGHT, MOD_SHIFT, true), kCmdForward30);
     EXPECT_EQ(AppCommandAction(APPCOMMAND_VOLUME_UP), kKeyNone); // the system's
+    // Keys the deck does not use go on to the system, Ctrl combinations too.
+    for (int key : {VK_VOLUME_MUTE, VK_BROWSER_BACK, VK_LAUNCH_MAIL, int('A')})
+        EXPECT_EQ(KeyAction(UINT(key), 0, false), kKeyNone) << key;
+    EXPECT_EQ(KeyAction('S', MOD_CONTROL, false), kKeyNone);
+    EXPECT_EQ(KeyAction(VK_RIGHT, MOD_CONTROL | MOD_SHIFT, false), kKeyNone);
 }
 
 TEST(WaveDeviceChoice, AMatchFromIndexTwoOnSelectsTheDeviceAfterIt) {

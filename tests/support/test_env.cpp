@@ -188,11 +188,21 @@ void PumpMessages(DWORD ms) {
 }
 
 std::string WindowText(HWND hwnd) {
-    // GetWindowTextA sends no message to another process's window, so a stuck
-    // program cannot hold the test up; GetWindowTextLengthA would.
-    char text[512] = {};
-    GetWindowTextA(hwnd, text, sizeof text);
-    return text;
+    // GetWindowTextW sends no message to another process's window, so a stuck
+    // program cannot hold the test up; GetWindowTextLengthW would.
+    WCHAR text[512] = {};
+    GetWindowTextW(hwnd, text, sizeof text / sizeof text[0]);
+    char utf8[3 * sizeof text / sizeof text[0]] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    wide.resize(
+        size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], int(wide.size()))));
+    if (!wide.empty()) wide.pop_back(); // the terminator
+    return wide;
 }
 
 } // namespace td_test

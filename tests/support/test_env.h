@@ -67,7 +67,10 @@ bool PumpUntil(Pred done, DWORD timeoutMs) {
     return true;
 }
 
-// A window's title or text, of any process.
+// A window's title or text, of any process, in UTF-8.
 std::string WindowText(HWND hwnd);
+
+// UTF-16 for UTF-8 text, as a program hands a name in any script to the system.
+std::wstring Wide(const std::string& utf8);
 
 } // namespace td_test

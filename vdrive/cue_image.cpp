@@ -53,8 +53,21 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         std::snprintf(error, errorSize, "cannot read the cue sheet");
         return nullptr;
     }
+    // A sheet in UTF-16 is read as the same sheet in UTF-8.
+    size_t utf8Bytes = Utf8BytesOfSheet(text.As<char>(), size_t(size));
+    HeapBlock utf8{utf8Bytes};
+    if (!utf8.As<char>()) {
+        std::snprintf(error, errorSize, "out of memory");
+        return nullptr;
+    }
+    const char* sheetText = text.As<char>();
+    size_t sheetBytes = size_t(size);
+    if (utf8Bytes) {
+        sheetBytes = Utf16SheetToUtf8(sheetText, sheetBytes, utf8.As<char>());
+        sheetText = utf8.As<char>();
+    }
     CueError cueError;
-    if (!ParseCueSheet(text.As<char>(), size_t(size), sheet, &cueError)) {
+    if (!ParseCueSheet(sheetText, sheetBytes, sheet, &cueError)) {
         std::snprintf(error, errorSize, "line %d: %s", cueError.line, cueError.message);
         return nullptr;
     }
@@ -64,12 +77,12 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         std::snprintf(error, errorSize, "out of memory");
         return nullptr;
     }
-    char dir[kMaxCueName];
+    char dir[kMaxCueNameBytes];
     std::snprintf(dir, sizeof dir, "%s", cuePath);
     dir[FolderPrefixLength(dir)] = 0; // the folder with its separator, ready for a name
     uint64_t sizes[kMaxCueFiles];
     for (int f = 0; f < sheet->fileCount; f++) {
-        char path[kMaxCueName];
+        char path[kMaxCueNameBytes];
         const char* name = sheet->files[f];
         int n = std::snprintf(path, sizeof path, "%s%s", IsAbsolute(name) ? "" : dir, name);
         code = 0;

@@ -104,7 +104,9 @@ int Deck_OpenDisc(DeckRecord* rec) {
     rec->lastButtonState = kNoButtonState;
     if (!g_cdPlayer.OpenDisc()) {
         rec->discReady = 0;
-        EnableButtons(rec, 1u << kCmdPlayWave);
+        // A data disc refused stays in the drive: Eject can take it out.
+        EnableButtons(rec,
+                      1u << kCmdPlayWave | (g_cdPlayer.HoldsRefusedDisc() ? 1u << kCmdEject : 0));
         return 0;
     }
     rec->discReady = 1;
@@ -160,7 +162,7 @@ void Deck_OnCommand(DeckRecord* rec, int id, int code) {
         case kCmdForward30: g_cdPlayer.Skip30Seconds(true); break;
         case kCmdNextTrack: g_cdPlayer.StepTrack(true); break;
         case kCmdEject:
-            if (rec->discReady)
+            if (rec->discReady || g_cdPlayer.HoldsRefusedDisc())
                 g_cdPlayer.Eject();
             else
                 g_cdPlayer.Load();

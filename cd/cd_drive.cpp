@@ -6,7 +6,7 @@
 #include <cstring>
 
 static_assert(kTocBufferSize == kTocReplyBytes, "READ TOC asks for the whole table");
-static_assert(kSessionReplySize == kSessionReplyBytes, "session information: one descriptor");
+static_assert(kFullTocBufferSize == kFullTocReplyBytes, "the full TOC of 99 sessions and tracks");
 
 CdDrive::CdDrive() {
     toc_ = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kTocBufferSize));
@@ -28,16 +28,15 @@ bool CdDrive::LoadToc() {
     if (trackCount_ <= 0) return false;
     leadOut_ = ConvertTocAddresses(reply, lastTrack_);
     memcpy(toc_, reply, kTocBufferSize);
-    BYTE sessions[kSessionReplyBytes] = {};
-    lastSessionFirst_ = ReadSessionInfo(adapter_, target_, sessions)
-                            ? LastSessionFirstTrack(sessions, firstTrack_, lastTrack_)
-                            : 0;
+    BYTE full[kFullTocReplyBytes] = {};
+    sessions_.count = 0;
+    if (ReadFullToc(adapter_, target_, full)) ReadSessionEnds(full, &sessions_);
     audio_ = TocAudioTracks(Table());
     return true;
 }
 
 TocTable CdDrive::Table() const {
-    return TocTable{toc_, firstTrack_, lastTrack_, leadOut_, lastSessionFirst_};
+    return TocTable{toc_, firstTrack_, lastTrack_, leadOut_, &sessions_};
 }
 
 DWORD CdDrive::TrackStart(int track) const {

@@ -10,8 +10,8 @@ class CdDrive {
     CdDrive();
     virtual ~CdDrive();
 
-    // The table, and where the last session begins; a disc that cannot tell
-    // its sessions counts as one session.
+    // The table, and where each session but the last ends; a disc that cannot
+    // tell its sessions counts as one session.
     bool LoadToc();
     DWORD TrackStart(int track) const; // first track for 0 or below; lead-out for last + 1
     // The first frame past the track: the next track's start, or its session's lead-out.
@@ -38,7 +38,7 @@ class CdDrive {
     int firstTrack_ = 0;
     int lastTrack_ = 0;
     DWORD leadOut_ = 0;
-    int lastSessionFirst_ = 0;
+    SessionEnds sessions_ = {};
     TrackSet audio_;
     int adapter_ = 0;
     int target_ = 0;

@@ -608,7 +608,10 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
             // A later session: the gap up to its first track's own pregap,
             // which stands for the standard one as far as it goes.
             uint32_t ownPregap = ct.pregapSilence + (recorded[t][1] - recorded[t][0]);
-            uint32_t unreadable = kSessionLeadOutFrames + kSessionLeadInFrames;
+            bool second = ct.session == 2;
+            uint32_t unreadable =
+                (second ? kFirstSessionLeadOutFrames : kLaterSessionLeadOutFrames) +
+                kSessionLeadInFrames;
             if (ownPregap < kStandardPregapFrames) unreadable += kStandardPregapFrames - ownPregap;
             if (ct.session != sheet.tracks[t - 1].session &&
                 !b.Add(ExtentKind::Unreadable, unreadable))

@@ -19,9 +19,10 @@ constexpr uint32_t kSecondsPerMinute = 60;
 constexpr int kCueMessageChars = 160;
 constexpr uint32_t kMaxDiscSectors = 1u << 30; // what LayOutDisc accepts in all
 // Before the first track of a later session: the lead-out of the one before
-// and the lead-in of the new one, never readable; then its 150-frame pregap.
-constexpr uint32_t kSessionLeadOutFrames = 6750;
-constexpr uint32_t kLaterSessionLeadOutFrames = 2250; // of the second session and later
+// (the first session's is longer) and the lead-in of the new one, never
+// readable; then its 150-frame pregap.
+constexpr uint32_t kFirstSessionLeadOutFrames = 6750;
+constexpr uint32_t kLaterSessionLeadOutFrames = 2250;
 constexpr uint32_t kSessionLeadInFrames = 4500;
 constexpr uint32_t kStandardPregapFrames = 150;
 

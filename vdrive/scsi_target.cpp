@@ -1,5 +1,7 @@
 #include "vdrive/scsi_target.h"
 
+#include "vdrive/full_toc.h"
+
 #include <cstring>
 
 namespace vdrive {
@@ -53,6 +55,7 @@ constexpr uint8_t kTocFormatMask = 0x0F;
 constexpr int kTocLegacyFormatShift = 6; // older drives take the format in the control byte
 constexpr uint8_t kTocFormatToc = 0x00;
 constexpr uint8_t kTocFormatSessions = 0x01;
+constexpr uint8_t kTocFormatFullToc = 0x02;
 constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr int kSectorTypeShift = 2;
 constexpr uint8_t kSectorTypeMask = 0x07;
@@ -320,6 +323,10 @@ void ScsiTarget::ReadToc(Request& r) {
     uint8_t format = r.cdb[kTocFormatAt] & kTocFormatMask;
     if (format == kTocFormatToc) format = uint8_t(r.cdb[kTocControlAt] >> kTocLegacyFormatShift);
     if (format == kTocFormatSessions) return ReadSessionInfo(r);
+    if (format == kTocFormatFullToc) {
+        uint8_t full[kFullTocMaxBytes];
+        return r.Reply(full, uint32_t(WriteFullToc(*layout_, full)), Be16(r.cdb + kAllocAt));
+    }
     if (format != kTocFormatToc) return r.Fail(kSenseIllegalRequest, kAscInvalidField);
     // Every session's tracks, and the lead-out of the last session.
     const DiscLayout& d = *layout_;

@@ -112,6 +112,27 @@ TEST_F(DeckWindowTest, EjectDisablesTheTransportAndADiscInsertedLaterIsPickedUp)
         << deck_.TrackLine();
 }
 
+// A data-only disc is read once, then only asked whether it is still there
+// (as the player's state, and as the disc to open: two status queries a
+// 150 ms tick, one a second for the display); Eject takes it out.
+TEST_F(DeckWindowTest, ADataOnlyDiscIsReadOnceAndEjectTakesItOut) {
+    constexpr char kDataDiscFaces[] = "+-------+--++";
+    constexpr DWORD kWatchMs = 2000;
+    constexpr size_t kMostQueries = 2 * (kWatchMs / 150 + 1) + kWatchMs / 1000 + 1;
+    constexpr BYTE kReadSubChannel = 0x42;
+    InsertDisc("data:300");
+    ASSERT_TRUE(deck_.Start());
+    ASSERT_TRUE(deck_.WaitForFaces(kDataDiscFaces)) << deck_.Faces();
+    const size_t before = drive_.Commands().size();
+    td_test::PumpMessages(kWatchMs);
+    std::vector<td_test::VLogLine> sent = drive_.Commands();
+    EXPECT_LE(sent.size() - before, kMostQueries);
+    for (size_t i = before; i < sent.size(); i++)
+        EXPECT_EQ(sent[i].cdb[0], kReadSubChannel) << sent[i].text;
+    ASSERT_TRUE(deck_.ClickButton(kCmdEject));
+    ASSERT_TRUE(deck_.WaitForFaces(kNoDiscFaces));
+}
+
 // With a disc and without one; twice over, so that the deck comes back ready
 // for another file.
 class WaveFileTest : public DeckTest, public ::testing::WithParamInterface<bool> {};

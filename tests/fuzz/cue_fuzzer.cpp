@@ -24,8 +24,8 @@ constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr uint8_t kAdrControlAudio = 0x10, kAdrControlData = 0x14;
 constexpr uint8_t kAscLbaOutOfRange = 0x21, kAscEndOfUserArea = 0x63,
                   kAscIllegalModeForTrack = 0x64;
-constexpr uint8_t kTocFormatSessions = 1;
-constexpr uint32_t kStandardPregap = 150;
+constexpr uint8_t kTocFormatFullToc = 2, kFirstSession = 1;
+constexpr uint32_t kMsfFrames = (100 * 60 - 2) * 75; // 99:59:74 less the lead-in
 constexpr size_t kReadTocCdb = 10, kReadCdCdb = 12;
 constexpr uint32_t kExtraFrames = 75;
 constexpr uint32_t kReadSpan = 3; // frames a READ CD asks for around a boundary
@@ -199,27 +199,30 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     if (!taken) return;
     uint32_t leadOut = ConvertTocAddresses(reply.data(), header.last);
     FUZZ_CHECK(leadOut == layout.leadOut);
-    // The first track of the last session tells where the session before it
-    // ends (as far as its pregap is the standard one), and the gap between
-    // them belongs to no track.
-    uint8_t sessions[kSessionReplySize] = {};
-    cdb[2] = kTocFormatSessions;
-    drive.Run(cdb, sizeof cdb, sessions, sizeof sessions);
-    int last = n - 1;
-    while (last > 0 && layout.tracks[last - 1].session == layout.tracks[last].session) last--;
-    TocTable toc = {reply.data(), header.first, header.last, leadOut,
-                    LastSessionFirstTrack(sessions, header.first, header.last)};
-    FUZZ_CHECK(toc.lastSessionFirst == (layout.sessionCount > 1 ? layout.tracks[last].number : 0));
+    // The full TOC tells where each session but the last ends, and the gap
+    // after it belongs to no track. Its addresses are MSF: for a disc that fits.
+    std::vector<uint8_t> full(kFullTocBufferSize, 0);
+    cdb[2] = kTocFormatFullToc;
+    cdb[6] = kFirstSession;
+    cdb[7] = uint8_t(kFullTocBufferSize >> 8);
+    cdb[8] = uint8_t(kFullTocBufferSize);
+    drive.Run(cdb, sizeof cdb, full.data(), full.size());
+    SessionEnds ends;
+    ReadSessionEnds(full.data(), &ends);
+    const bool fitsMsf = layout.leadOut < kMsfFrames;
+    FUZZ_CHECK(!fitsMsf || ends.count == layout.sessionCount - 1);
+    TocTable toc = {reply.data(), header.first, header.last, leadOut, &ends};
     for (int t = 0; t < n; t++) {
         const DiscTrack& track = layout.tracks[t];
         FUZZ_CHECK(TocTrackStart(toc, track.number) == track.start);
         uint32_t next = t + 1 < n ? layout.tracks[t + 1].start : layout.leadOut;
         uint32_t end = TocTrackEnd(toc, track.number);
-        const DiscExtent& gap = ExtentAt(layout, layout.tracks[last].pregapStart - 1);
-        if (t + 1 != last || last == 0)
+        if (t + 1 == n || layout.tracks[t + 1].session == track.session) {
             FUZZ_CHECK(end == next);
-        else if (next - layout.tracks[last].pregapStart <= kStandardPregap)
+        } else if (fitsMsf) {
+            const DiscExtent& gap = ExtentAt(layout, layout.tracks[t + 1].pregapStart - 1);
             FUZZ_CHECK(gap.kind == ExtentKind::Unreadable && end == gap.start);
+        }
         FUZZ_CHECK(TocTrackLength(toc, track.number) == end - track.start);
         for (uint32_t a : {track.pregapStart, track.start, next - 1}) {
             int index = TrackIndexOf(layout, a);

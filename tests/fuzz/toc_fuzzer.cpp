@@ -36,6 +36,9 @@ void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> add
         if (!loaded) continue;
         FUZZ_CHECK(start == (t > toc.last ? toc.leadOut : AddressOf(original, std::max(t, 1) - 1)));
         FUZZ_CHECK(length == (t < toc.first || t > toc.last ? 0 : TocTrackEnd(toc, t) - start));
+        // A session's lead-out ends its last track early, never late.
+        uint32_t end = TocTrackEnd(toc, t), next = TocTrackStart(toc, t + 1);
+        FUZZ_CHECK(end == next || (end > start && end < next));
         addresses.insert(addresses.end(), {start - 1, start, start + 1});
     }
     FUZZ_CHECK(TocTrackStart(toc, kMaxTrackNumber + 1) == (toc.reply ? toc.leadOut : 0));
@@ -62,6 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         extra.push_back(Be32(data + at));
     uint8_t* reply = new uint8_t[kTocBufferSize];
     std::memcpy(reply, original.data(), kTocBufferSize);
+    // The same bytes as a full TOC reply tell where sessions end.
+    std::vector<uint8_t> full(kFullTocBufferSize, 0);
+    std::memcpy(full.data(), data, size < kFullTocBufferSize ? size : kFullTocBufferSize);
+    SessionEnds ends;
+    ReadSessionEnds(full.data(), &ends);
+    FUZZ_CHECK(ends.count >= 0 && ends.count < kMaxSessions);
 
     TocHeader header = {};
     if (CheckTocReply(reply, &header)) {
@@ -81,17 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(TocAddress(reply, header.last) == leadOut);
         // A table with no tracks is refused by the player, which keeps these
         // numbers all the same.
-        // The last session's first track at the last track: the track before
-        // it ends that session's gap early, when it can.
-        Ask({reply, header.first, header.last, leadOut, header.last}, original.data(), extra);
+        Ask({reply, header.first, header.last, leadOut, &ends}, original.data(), extra);
     } else {
         // A refused reply leaves the numbers of the one before; any mix of
         // those with this buffer must still be safe to ask.
         Ask({reply, original[kFirstAt], original[kLastAt] % (kMaxTrackNumber + 1),
-             Be32(original.data()), 0},
+             Be32(original.data()), &ends},
             nullptr, extra);
     }
-    Ask({nullptr, 0, 0, 0, 0}, nullptr, extra);
+    Ask({nullptr, 0, 0, 0, nullptr}, nullptr, extra);
     delete[] reply;
     return 0;
 }

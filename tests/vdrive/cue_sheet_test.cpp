@@ -106,6 +106,15 @@ TEST(CueSheet, LaysGapsOfSilenceAndTheGapBeforeALaterSession) {
     const DiscExtent& gap = layout.extents[ExtentIndexOf(layout, 11484)];
     EXPECT_EQ(std::make_tuple(layout.extentCount, gap.kind, gap.start, layout.extents[4].fileFrame),
               std::make_tuple(5, ExtentKind::Unreadable, 160u, 150u));
+
+    // A later session's lead-out is shorter: 6,900 frames before the third.
+    p = Parse(
+        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 02\n"
+        "TRACK 02 AUDIO\nINDEX 01 00:01:00\nREM SESSION 03\nTRACK 03 AUDIO\nINDEX 01 00:02:00\n");
+    sizes[0] = 300 * kSector;
+    ASSERT_TRUE(p.ok && LayOutDisc(*p.sheet, sizes, &layout, &p.error)) << p.error.message;
+    EXPECT_EQ(std::make_tuple(layout.tracks[1].start, layout.tracks[2].start, layout.leadOut),
+              std::make_tuple(11475u, 18450u, 18600u));
 }
 
 TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {

@@ -13,9 +13,11 @@ namespace {
 
 constexpr uint32_t kLeadInFrames = 150; // MSF addresses count the two-second lead-in
 constexpr uint32_t kSecondsPerMinute = 60;
-// Before a later session: the lead-out and lead-in, then a 150-frame pregap
-// (the track's own, as far as it goes), as the drive lays them.
-constexpr uint32_t kSessionLeadOutAndIn = 6750 + 4500;
+// Before a later session: the lead-out (the first session's longer) and
+// lead-in, then a 150-frame pregap (the track's own, as far as it goes), as
+// the drive lays them.
+constexpr uint32_t kFirstSessionLeadOutAndIn = 6750 + 4500;
+constexpr uint32_t kLaterSessionLeadOutAndIn = 2250 + 4500;
 constexpr uint32_t kSessionPregap = 150;
 constexpr size_t kSyncBytes = 12;
 constexpr size_t kHeaderModeByte = 15;
@@ -162,8 +164,8 @@ DiscLayout LayOut(const DiscPlan& plan) {
     int number = 1, session = plan.tracks.empty() ? 1 : plan.tracks[0].session;
     for (const TrackPlan& t : plan.tracks) {
         if (t.session != session)
-            at +=
-                kSessionLeadOutAndIn + (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
+            at += (session == 1 ? kFirstSessionLeadOutAndIn : kLaterSessionLeadOutAndIn) +
+                  (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
         session = t.session;
         TrackLayout tl;
         tl.number = number++;

@@ -4,6 +4,7 @@
 #include "app/file_dialog.h"
 #include "app/keys.h"
 #include "app/play_modes.h"
+#include "app/save_name.h"
 #include "app/status_display.h"
 #include "app/volume.h"
 #include "audio/track_extraction.h"
@@ -71,8 +72,12 @@ void Deck_OnSaveTrack(DeckRecord* rec) {
     if (rec->requested == kWantSaveTrack) return; // a click that slipped in while saving
     HWND deck = rec->hwnd;
     rec->requested = kWantSaveTrack;
-    const char* path = FileDialog(deck, kWaveFileFilter, rec->lastPath, kSaveDialogTitle);
-    bool saved = path && SaveTrack(g_cdPlayer, deck, g_cdPlayer.CurrentTrack(), path) != 0;
+    int track = g_cdPlayer.CurrentTrack();
+    char start[kLastPathSize];
+    ProposeSaveName(rec->lastPath, track, g_cdPlayer.Title(track), start, sizeof start);
+    const char* path = FileDialog(deck, kWaveFileFilter, start, kSaveDialogTitle);
+    if (path) lstrcpynA(rec->lastPath, path, kLastPathSize);
+    bool saved = path && SaveTrack(g_cdPlayer, deck, track, path) != 0;
     // The copy lets messages through: the deck may have been closed meanwhile.
     rec = DeckOf(deck);
     if (!rec) return;

@@ -42,6 +42,7 @@ DWORD SaveTrack(CdPlayer& player, HWND owner, int track, const char* path) {
     PCMWAVEFORMAT format;
     MakePcmFormat(WAVE_FORMAT_4S16, &format);
     WavFileWriter writer;
+    writer.SetInfo(TrackWaveInfo(player, track));
     if (!buffer.Get() || !writer.BeginFile(path, format)) {
         ProgressClose();
         return 0;

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "audio/wave_info.h"
+
 constexpr DWORD kWavHeaderBytes = 44;
 
 class WavFileWriter {
@@ -19,6 +21,8 @@ class WavFileWriter {
     // 0 when the block was written in full; 1 when the write fell short, after
     // "Disk Full!!" was shown and the file finished with what reached it.
     int AppendData(const void* data, DWORD bytes);
+    // The text that FinishFile puts after the data, as a LIST chunk.
+    void SetInfo(const WaveInfo& info) { info_ = info; }
     // Patches the sizes into the header and closes the file.
     void FinishFile();
 
@@ -30,4 +34,5 @@ class WavFileWriter {
     HANDLE file_ = INVALID_HANDLE_VALUE;
     DWORD dataBytes_ = 0;
     WORD blockAlign_ = 1;
+    WaveInfo info_ = {};
 };

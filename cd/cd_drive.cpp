@@ -6,6 +6,13 @@
 #include <cstring>
 
 static_assert(kTocBufferSize == kTocReplyBytes, "READ TOC asks for the whole table");
+
+namespace {
+
+constexpr DWORD kCdTextLengthField = 2; // the reply's length counts what follows it
+constexpr UINT kShiftJisCodePage = 932;
+
+} // namespace
 static_assert(kFullTocBufferSize == kFullTocReplyBytes, "the full TOC of 99 sessions and tracks");
 
 CdDrive::CdDrive() {
@@ -57,6 +64,40 @@ DWORD CdDrive::DiscEnd() const {
 
 int CdDrive::TrackOfAddress(DWORD address) const {
     return TocTrackOfAddress(Table(), address);
+}
+
+bool CdDrive::LoadCdText() {
+    // The header first, for the length of the whole reply.
+    BYTE header[kCdTextHeaderSize] = {};
+    memset(&text_, 0, sizeof text_);
+    if (!ReadCdTextPacks(adapter_, target_, header, sizeof header)) return false;
+    DWORD length = (DWORD(header[0]) << 8 | header[1]) + kCdTextLengthField;
+    if (length <= kCdTextHeaderSize) return false;
+    BYTE* reply = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, length));
+    bool ok = reply && ReadCdTextPacks(adapter_, target_, reply, length);
+    if (ok) ReadCdText(reply, length, &text_);
+    HeapFree(GetProcessHeap(), 0, reply);
+    // Shown in the ANSI code page: ISO 8859-1 and ASCII are Unicode's first
+    // characters; MS-JIS only where the system's code page is it.
+    bool jis = text_.code == kCdTextMsJis;
+    for (auto& field : text_.texts)
+        for (char* text : field) {
+            if (jis) {
+                if (GetACP() != kShiftJisCodePage) text[0] = 0;
+                continue;
+            }
+            WCHAR wide[kCdTextChars];
+            int n = 0;
+            for (; text[n]; n++) wide[n] = static_cast<BYTE>(text[n]);
+            wide[n] = 0;
+            if (!WideCharToMultiByte(CP_ACP, 0, wide, -1, text, kCdTextChars, nullptr, nullptr))
+                text[0] = 0;
+        }
+    return ok;
+}
+
+const char* CdDrive::TextOf(int field, int track) const {
+    return track >= 0 && track <= kMaxTrackNumber ? text_.texts[field][track] : "";
 }
 
 bool CdDrive::DriveReportsOpen() {

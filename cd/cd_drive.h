@@ -3,6 +3,7 @@
 // block that carries every READ CD.
 #pragma once
 #include "cd/aspi.h"
+#include "cd/cd_text.h"
 #include "cd/toc.h"
 
 class CdDrive {
@@ -23,6 +24,11 @@ class CdDrive {
     int FirstTrack() const { return firstTrack_; }
     int LastTrack() const { return lastTrack_; }
     DWORD DiscEnd() const;
+    // The disc's CD-Text (track 0: the disc itself) in the system's ANSI code
+    // page; empty where the disc has none.
+    bool LoadCdText();
+    const char* Title(int track) const { return TextOf(kCdTextTitle, track); }
+    const char* Performer(int track) const { return TextOf(kCdTextPerformer, track); }
     int TrackOfAddress(DWORD address) const;
 
     // True when the drive reports itself open or empty, or cannot be asked.
@@ -32,6 +38,7 @@ class CdDrive {
 
   protected:
     TocTable Table() const;
+    const char* TextOf(int field, int track) const;
 
     BYTE* toc_;
     int trackCount_ = 0;
@@ -39,6 +46,7 @@ class CdDrive {
     int lastTrack_ = 0;
     DWORD leadOut_ = 0;
     SessionEnds sessions_ = {};
+    CdText text_ = {};
     TrackSet audio_;
     int adapter_ = 0;
     int target_ = 0;

@@ -38,6 +38,8 @@ int CdPlayer::OpenDisc() {
         DriveOutcome outcome = TryDrive(index);
         if (outcome == DriveOutcome::kTaken) {
             openDrive_ = index + 1;
+            discSerial_++;
+            LoadCdText();
             SeekTo(TrackStart(1));
             break;
         }

@@ -22,6 +22,8 @@ class CdPlayer : public CdDrive {
     // A disc was refused for want of audio and is still in its drive, which
     // Eject then opens.
     bool HoldsRefusedDisc() const { return refusedDrive_ != 0; }
+    // Counts the discs opened: tells one disc from the next.
+    int DiscSerial() const { return discSerial_; }
 
     bool SetStreamRange(DWORD start, DWORD end);
     bool SeekTo(DWORD address);
@@ -55,6 +57,7 @@ class CdPlayer : public CdDrive {
     void UseDrive(int index);
 
     int openDrive_ = 0; // drive table index + 1, 0 while no disc is open
+    int discSerial_ = 0;
     int refusedDrive_ =
         0; // the same for a disc without audio, kept until its drive reports a change
     int playerState_ = MCI_MODE_STOP;

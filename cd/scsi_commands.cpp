@@ -24,6 +24,7 @@ constexpr BYTE kSubchannelSubq = 0x40;
 constexpr BYTE kSubchannelCurrentPosition = 0x01;
 constexpr BYTE kTocFormatToc = 0x00;
 constexpr BYTE kTocFormatFullToc = 0x02;
+constexpr BYTE kTocFormatCdText = 0x05;
 constexpr BYTE kFirstSession = 1;
 constexpr size_t kTocSessionAt = 6;
 constexpr BYTE kReadCdTypeCdda = 0x04;
@@ -147,6 +148,10 @@ bool InquireDevice(int adapter, int target, BYTE* buffer, int length) {
 
 bool ReadToc(int adapter, int target, BYTE* reply) {
     return ReadTocFormat(adapter, target, kTocFormatToc, reply, kTocReplyBytes);
+}
+
+bool ReadCdTextPacks(int adapter, int target, BYTE* reply, DWORD length) {
+    return ReadTocFormat(adapter, target, kTocFormatCdText, reply, length);
 }
 
 bool ReadFullToc(int adapter, int target, BYTE* reply) {

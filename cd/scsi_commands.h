@@ -26,6 +26,8 @@ bool InquireDevice(int adapter, int target, BYTE* buffer, int length);
 bool ReadToc(int adapter, int target, BYTE* reply);
 // READ TOC format 2, the full TOC (MSF), from session 1, into kFullTocReplyBytes.
 bool ReadFullToc(int adapter, int target, BYTE* reply);
+// READ TOC format 5, CD-Text: `length` bytes (at most 65535) into `reply`.
+bool ReadCdTextPacks(int adapter, int target, BYTE* reply, DWORD length);
 
 // READ CD of `count` CD-DA frames on a block the caller keeps, whose adapter,
 // target, data pointer and length are already set. Records `address` as the

@@ -1,5 +1,7 @@
 #include "vdrive/cue_sheet.h"
 
+#include "vdrive/cd_text_packs.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -34,10 +36,10 @@ constexpr char32_t kHighSurrogates = 0xD800, kLowSurrogates = 0xDC00, kAboveSurr
 constexpr char32_t kSupplementary = 0x10000, kTwoByteLimit = 0x800;
 constexpr int kSurrogateBits = 10;
 
-const char* const kSkippedCommands[] = {"REM",       "CATALOG",    "CDTEXTFILE", "ISRC",
-                                        "PERFORMER", "SONGWRITER", "TITLE",      "ARRANGER",
-                                        "COMPOSER",  "DISC_ID",    "GENRE",      "MESSAGE",
-                                        "SIZE_INFO", "TOC_INFO1",  "TOC_INFO2",  "UPC_EAN"};
+const char* const kSkippedCommands[] = {"REM",       "CATALOG",   "ISRC",      "ARRANGER",
+                                        "COMPOSER",  "DISC_ID",   "GENRE",     "MESSAGE",
+                                        "SIZE_INFO", "TOC_INFO1", "TOC_INFO2", "UPC_EAN"};
+const char* const kTextCommands[kCueTextFields] = {"TITLE", "PERFORMER", "SONGWRITER"};
 
 struct ModeName {
     const char* name;
@@ -110,6 +112,8 @@ size_t PutUtf8(char32_t c, char* out) {
     return n;
 }
 
+} // namespace
+
 bool IsUtf8(const char* p, size_t n) {
     for (size_t i = 0; i < n;) {
         unsigned char c = (unsigned char)p[i++];
@@ -125,6 +129,8 @@ bool IsUtf8(const char* p, size_t n) {
     }
     return true;
 }
+
+namespace {
 
 bool IsText(const char* p, size_t n) {
     for (size_t i = 0; i < n; i++) {
@@ -346,6 +352,30 @@ struct Parser {
         return true;
     }
 
+    // The disc's text before the first TRACK, a track's after it. A text too
+    // long is cut; one in several words without quotes keeps its first.
+    bool OnText(const Line& l, int field) {
+        if (l.count < 2) return Fail(error, lineNo, "expected %s \"text\"", kTextCommands[field]);
+        const Word& w = l.words[1];
+        char* text = sheet->texts[Track() ? Track()->number : 0][field];
+        size_t n = w.n < size_t(kCueTextChars) ? w.n : size_t(kCueTextChars) - 1;
+        std::memcpy(text, w.p, n);
+        text[n] = 0;
+        return true;
+    }
+
+    bool OnTextFile(const Line& l) {
+        if (!CheckArgs(l, kGapWords, "CDTEXTFILE \"name\"")) return false;
+        const Word& name = l.words[1];
+        if (name.n == 0 || WindowsLength(name) >= size_t(kMaxCueName) ||
+            name.n >= size_t(kMaxCueNameBytes))
+            return Fail(error, lineNo, "CDTEXTFILE names no file it can open");
+        std::memcpy(sheet->cdTextFile, name.p, name.n);
+        sheet->cdTextFile[name.n] = 0;
+        sheet->cdTextFileLine = lineNo;
+        return true;
+    }
+
     bool OnFlags(const Line& l) {
         CueTrack* t = Track();
         if (!t) return Fail(error, lineNo, "FLAGS before any TRACK");
@@ -420,6 +450,9 @@ struct Parser {
         if (Is(cmd, "PREGAP")) return OnGap(l, true);
         if (Is(cmd, "POSTGAP")) return OnGap(l, false);
         if (Is(cmd, "FLAGS")) return OnFlags(l);
+        if (Is(cmd, "CDTEXTFILE")) return OnTextFile(l);
+        for (int field = 0; field < kCueTextFields; field++)
+            if (Is(cmd, kTextCommands[field])) return OnText(l, field);
         return Fail(error, lineNo, "unknown command '%.*s'", Shown(cmd), cmd.p);
     }
 };
@@ -466,6 +499,8 @@ size_t Utf16SheetToUtf8(const char* text, size_t length, char* out) {
 bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* error) {
     sheet->fileCount = 0;
     sheet->trackCount = 0;
+    std::memset(sheet->texts, 0, sizeof sheet->texts);
+    sheet->cdTextFile[0] = 0;
     error->line = 0;
     error->message[0] = 0;
     Parser parser;
@@ -632,6 +667,7 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
         return false;
     layout->leadOut = uint32_t(b.disc);
     layout->sessionCount = sheet.tracks[sheet.trackCount - 1].session;
+    BuildCdTextPacks(sheet, layout);
     return true;
 }
 

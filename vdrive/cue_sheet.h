@@ -59,7 +59,16 @@ struct CueTrack {
     uint32_t postgapSilence; // POSTGAP: the same after it
 };
 
+// CD-Text as a sheet gives it: TITLE, PERFORMER and SONGWRITER of the disc
+// (before the first TRACK) and of each track, as the sheet has them (UTF-8 or
+// the system's code page); or the raw packs of a CDTEXTFILE.
+enum CueTextField { kCueTitle, kCuePerformer, kCueSongwriter, kCueTextFields };
+constexpr int kCueTextChars = 160;
+
 struct CueSheet {
+    char texts[kMaxTracks + 1][kCueTextFields][kCueTextChars]; // [0] the disc's
+    char cdTextFile[kMaxCueNameBytes];                         // empty: none
+    int cdTextFileLine;
     int fileCount;
     char files[kMaxCueFiles][kMaxCueNameBytes];
     FileType fileTypes[kMaxCueFiles];
@@ -81,6 +90,9 @@ struct CueError {
 // the like are skipped. Anything else, or anything out of order, fails with
 // the line and a message.
 bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* error);
+
+// Whether `n` bytes are UTF-8 (else a sheet's text is in the system's code page).
+bool IsUtf8(const char* p, size_t n);
 
 // A sheet in UTF-16 (it starts with a byte order mark) takes up to this many
 // bytes in UTF-8; any other sheet 0.
@@ -111,6 +123,10 @@ struct DiscExtent {
     uint32_t fileFrame;
     uint64_t fileByte; // the sectors before it in the FILE need not all be 2352 bytes
 };
+constexpr int kMaxCdTextPacks = 8 * 256; // eight blocks of 256
+constexpr int kCdTextPackBytes = 18;
+constexpr int kCdTextHeaderBytes = 4;
+
 // Every FILE, cut where gaps come between its tracks, and the gaps.
 constexpr int kMaxExtents = kMaxCueFiles + 4 * kMaxTracks + 2;
 
@@ -126,6 +142,9 @@ struct DiscLayout {
     DiscExtent extents[kMaxExtents]; // in order, with no room between them
     int fileCount;
     uint64_t fileBytes[kMaxCueFiles]; // the bytes of frames each FILE holds
+    // READ TOC format 5's reply: a 4-byte header, then the CD-Text packs.
+    int cdTextPacks;
+    uint8_t cdText[kCdTextHeaderBytes + kMaxCdTextPacks * kCdTextPackBytes];
 };
 
 // Places the sheet's tracks given the bytes of frames each of its files holds

@@ -56,6 +56,7 @@ constexpr int kTocLegacyFormatShift = 6; // older drives take the format in the 
 constexpr uint8_t kTocFormatToc = 0x00;
 constexpr uint8_t kTocFormatSessions = 0x01;
 constexpr uint8_t kTocFormatFullToc = 0x02;
+constexpr uint8_t kTocFormatCdText = 0x05;
 constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr int kSectorTypeShift = 2;
 constexpr uint8_t kSectorTypeMask = 0x07;
@@ -326,6 +327,10 @@ void ScsiTarget::ReadToc(Request& r) {
     if (format == kTocFormatFullToc) {
         uint8_t full[kFullTocMaxBytes];
         return r.Reply(full, uint32_t(WriteFullToc(*layout_, full)), Be16(r.cdb + kAllocAt));
+    }
+    if (format == kTocFormatCdText) {
+        uint32_t bytes = uint32_t(kCdTextHeaderBytes + layout_->cdTextPacks * kCdTextPackBytes);
+        return r.Reply(layout_->cdText, bytes, Be16(r.cdb + kAllocAt));
     }
     if (format != kTocFormatToc) return r.Fail(kSenseIllegalRequest, kAscInvalidField);
     // Every session's tracks, and the lead-out of the last session.

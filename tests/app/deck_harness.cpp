@@ -343,7 +343,10 @@ bool DeckProcess::Keys(const std::string& keys) {
 }
 
 bool DeckProcess::Hover(int id) {
-    int x = kButtons[id].x + kButtonSize / 2, y = kButtons[id].y + kButtonSize / 2;
+    return HoverAt(kButtons[id].x + kButtonSize / 2, kButtons[id].y + kButtonSize / 2);
+}
+
+bool DeckProcess::HoverAt(int x, int y) {
     // Two moves: the first brings the pointer over the deck, the second rests it.
     return Pointer("mousemove %d %d sleep 0.1 mousemove %d %d", kDeckScreenX + x - 3,
                    kDeckScreenY + y - 3, kDeckScreenX + x, kDeckScreenY + y);
@@ -457,6 +460,23 @@ HWND DeckProcess::Dialog(const std::string& title) const {
     for (HWND hwnd : Dialogs())
         if (td_test::WindowText(hwnd).compare(0, title.size(), title) == 0) return hwnd;
     return nullptr;
+}
+
+std::string SentText(HWND hwnd) {
+    constexpr UINT kAnswerMs = 2000;
+    char text[512] = {};
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        kAnswerMs, nullptr);
+    return text;
+}
+
+std::string DeckProcess::ProposedName(const std::string& title) {
+    HWND dialog = nullptr, edit = nullptr;
+    if (!WaitUntil([&] { return (dialog = Dialog(title)) != nullptr; }, kDialogMs))
+        return "(no dialog)";
+    edit = GetDlgItem(dialog, edt1);
+    EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
+    return SentText(edit);
 }
 
 bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) {

@@ -251,6 +251,49 @@ TEST_P(CdPlayerTest, EverySessionEndsAtItsLeadOutAndSkipsPassOverGapsAndData) {
         }
 }
 
+// CD-Text: the disc's and each track's title and performer, ISO 8859-1 in the
+// ANSI code page (Wine's here is 1252), a tab for the text of the track before.
+// A pack with a bad CRC is left out, and every text it held a part of; a disc
+// without text has none.
+TEST_P(CdPlayerTest, ReadsCdTextAndLeavesOutPacksWithABadCrc) {
+    VDisc disc =
+        Open("300 300 300 --title 0 \"Velvet Days\" --performer 0 \"The Velvet Quartet\" "
+             "--title 1 \"Caf\xC3\xA9 Noir\" --title 2 \"Second Light\" --performer 2 Quartet "
+             "--performer 3 Quartet",
+             "", "text");
+    auto texts = [&] {
+        std::vector<std::string> all;
+        for (int t = 0; t <= 3; t++) all.insert(all.end(), {player.Title(t), player.Performer(t)});
+        return all;
+    };
+    EXPECT_EQ(texts(),
+              (std::vector<std::string>{"Velvet Days", "The Velvet Quartet", "Caf\xE9 Noir", "",
+                                        "Second Light", "Quartet", "", "Quartet"}));
+    // The titles lie in packs 0 to 2: "Velvet Days", then "Caf\xE9 Noir" and the
+    // start of "Second Light". Break the second.
+    Bytes reply(4096);
+    ASSERT_TRUE(ReadCdTextPacks(0, 1, reply.data(), DWORD(reply.size())));
+    reply.resize((reply[0] << 8 | reply[1]) + 2);
+    reply[4 + 18 + 6] ^= 1;
+    // In a CD-Text file, with the reply's header and without.
+    Bytes sheet = ReadFileBytes(disc.cuePath);
+    for (size_t header : {0, 4}) {
+        std::string name = "text" + std::to_string(header);
+        ASSERT_TRUE(WriteFileBytes(ScratchDir() + "\\" + name + ".cdt", reply.data() + header,
+                                   reply.size() - header));
+        std::string text =
+            "CDTEXTFILE \"" + name + ".cdt\"\r\n" + std::string(sheet.begin(), sheet.end());
+        ASSERT_TRUE(WriteTextFile(ScratchDir() + "\\" + name + ".cue", text));
+        drive.devices[0].image = ScratchDir() + "\\" + name + ".cue";
+        ASSERT_TRUE(drive.Apply());
+        ASSERT_EQ(player.OpenDisc(), 1);
+        EXPECT_EQ(texts(), (std::vector<std::string>{"Velvet Days", "The Velvet Quartet", "", "",
+                                                     "", "Quartet", "", "Quartet"}));
+    }
+    Open("300 300");
+    EXPECT_EQ(texts(), std::vector<std::string>(8, ""));
+}
+
 TEST_P(CdPlayerTest, OpensTheSecondDriveWhenTheFirstHasNoDisc) {
     drive.AddCdRom(0, 1);
     drive.AddCdRom(0, 3, MakeDisc("300 200").cuePath).unitAttention = false;

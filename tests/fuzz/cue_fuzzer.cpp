@@ -3,6 +3,7 @@
 // with the layout and with the bytes of the BIN files, and the player's own
 // TOC parsing must read the drive's reply back to the same addresses.
 // Input: the sheet's text. The files are made up to fit it, or not.
+#include "cd/cd_text.h"
 #include "cd/toc.h"
 #include "fuzz_check.h"
 #include "vdrive/cue_sheet.h"
@@ -236,6 +237,27 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     FUZZ_CHECK(TocTrackOfAddress(toc, layout.leadOut) == 0);
 }
 
+// The sheet's titles and performers come back through READ TOC format 5 and
+// the player's reading of its packs, when they are plain ASCII and short
+// enough for the player (longer ones it leaves out), unless the block was full.
+void CheckCdText(Drive& drive, const CueSheet& sheet, const DiscLayout& layout) {
+    constexpr uint8_t kTocFormatCdText = 5, kFullBlock = 255;
+    uint8_t cdb[kReadTocCdb] = {kOpReadToc, 0, kTocFormatCdText, 0, 0, 0, 0, 0xFF, 0xFF};
+    std::vector<uint8_t> reply(0xFFFF, 0);
+    drive.Run(cdb, sizeof cdb, reply.data(), reply.size());
+    std::unique_ptr<CdText> text(new CdText());
+    ReadCdText(reply.data(), drive.result.transferred, text.get());
+    if (layout.cdTextPacks >= kFullBlock) return;
+    const int fields[] = {kCueTitle, kCuePerformer};
+    for (int f = 0; f < kCdTextFields; f++)
+        for (int t = 0; t <= kMaxTracks; t++) {
+            const char* want = sheet.texts[t][fields[f]];
+            bool plain = strlen(want) < size_t(kCdTextChars) - 1;
+            for (const char* c = want; *c; c++) plain &= *c >= ' ' && *c <= '~';
+            if (plain) FUZZ_CHECK(std::strcmp(text->texts[f][t], want) == 0);
+        }
+}
+
 void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
                  const DiscLayout& layout) {
     FUZZ_CHECK(layout.trackCount == sheet.trackCount && layout.fileCount == sheet.fileCount);
@@ -279,6 +301,7 @@ void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
     drive->target.SetUnitAttention(false);
     drive->target.SetMedium(&layout, &bins);
     CheckToc(*drive, layout);
+    CheckCdText(*drive, sheet, layout);
     for (int t = 0; t < layout.trackCount; t++)
         CheckReadCd(*drive, layout, layout.tracks[t].pregapStart, 1);
     for (int i = 0; i < layout.extentCount; i++)

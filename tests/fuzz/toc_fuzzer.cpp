@@ -2,11 +2,13 @@
 // the conversion in place, and every question the player asks of a loaded
 // table. Input: the reply (zero-filled to its full size), then any number of
 // 4-byte addresses to look up besides those the table itself suggests.
+#include "cd/cd_text.h"
 #include "cd/toc.h"
 #include "fuzz_check.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -70,6 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(full.data(), data, size < kFullTocBufferSize ? size : kFullTocBufferSize);
     SessionEnds ends;
     ReadSessionEnds(full.data(), &ends);
+    // And as CD-Text packs: every text kept ends within its room.
+    std::unique_ptr<CdText> text(new CdText());
+    ReadCdText(full.data(), full.size(), text.get());
+    for (const auto& field : text->texts)
+        for (const char* t : field) FUZZ_CHECK(strnlen(t, kCdTextChars) < size_t(kCdTextChars));
     FUZZ_CHECK(ends.count >= 0 && ends.count < kMaxSessions);
 
     TocHeader header = {};

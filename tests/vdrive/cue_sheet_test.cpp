@@ -260,4 +260,14 @@ TEST(CueSheet, TakesRipsAsTheyCome) {
         EXPECT_NE(utf8.find("\xF0\x9F\x8E\xB5"), std::string::npos);
     }
     EXPECT_EQ(Utf8BytesOfSheet("FILE", 4), 0u);
+
+    // CD-Text: the disc's before the first TRACK, a track's after its TRACK.
+    Parsed text = Parse("TITLE \"Disc\"\nPERFORMER Band\nCDTEXTFILE \"a.cdt\"\nFILE a.bin BINARY\n"
+                        "TRACK 01 AUDIO\nSONGWRITER \"Somebody Else\"\nINDEX 01 00:00:00\n");
+    ASSERT_TRUE(text.ok) << text.error.message;
+    EXPECT_EQ(std::make_tuple(std::string(text.sheet->texts[0][kCueTitle]),
+                              std::string(text.sheet->texts[0][kCuePerformer]),
+                              std::string(text.sheet->texts[1][kCueSongwriter]),
+                              std::string(text.sheet->cdTextFile)),
+              std::make_tuple("Disc", "Band", "Somebody Else", "a.cdt"));
 }

@@ -96,9 +96,9 @@ TEST_F(VirtualDriveMedia, ReadTocListsTheTracksAndSubChannelWhereTheLastReadWas)
     r = Run(CdbReadToc(false, kLeadOutTrack), kTocAlloc);
     EXPECT_EQ(Slice(r.data, 0, 7), (Bytes{0x00, 0x0A, 1, 3, 0, 0x14, 0xAA}));
     EXPECT_EQ(Outcome(CdbReadToc(false, 4), kTocAlloc), kInvalidField);
-    Bytes fullToc = CdbReadToc(false, 0);
-    fullToc[2] = 2;
-    EXPECT_EQ(Outcome(fullToc, kTocAlloc), kInvalidField);
+    Bytes pma = CdbReadToc(false, 0); // format 3, which a player never asks for
+    pma[2] = 3;
+    EXPECT_EQ(Outcome(pma, kTocAlloc), kInvalidField);
 
     // The position is where the last read was.
     r = Run(CdbReadSubChannel(true, 16), 16);

@@ -35,6 +35,8 @@ WaveInfo TrackWaveInfo(const CdDrive& disc, int track) {
 }
 
 DWORD BuildInfoChunk(const WaveInfo& info, BYTE* out) {
+    // A track of a disc without text stays the canonical file.
+    if (!info.title[0] && !info.performer[0] && !info.album[0]) return 0;
     char track[kWaveInfoChars] = "";
     if (info.track > 0) wsprintfA(track, kTrackFormat, info.track);
     DWORD at = kChunkHeader + kListType;
@@ -42,7 +44,6 @@ DWORD BuildInfoChunk(const WaveInfo& info, BYTE* out) {
     at += PutText(out + at, "IART", info.performer);
     at += PutText(out + at, "IPRD", info.album);
     at += PutText(out + at, "ITRK", track);
-    if (at == kChunkHeader + kListType) return 0;
     DWORD size = at - kChunkHeader;
     memcpy(out, "LIST", 4);
     memcpy(out + 4, &size, sizeof size);

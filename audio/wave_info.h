@@ -21,5 +21,5 @@ WaveInfo TrackWaveInfo(const CdDrive& disc, int track);
 constexpr DWORD kWaveInfoChunkBytes = 12 + 4 * (8 + kWaveInfoChars);
 
 // Writes the LIST chunk with a subchunk for each text known; returns its
-// bytes, even, 0 when nothing is known.
+// bytes, even, 0 (no chunk) when neither title, performer nor album is known.
 DWORD BuildInfoChunk(const WaveInfo& info, BYTE* out);

@@ -222,6 +222,13 @@ BOOL CALLBACK FindNameEdit(HWND child, LPARAM found) {
     return FALSE;
 }
 
+// The name box: the edit inside the name combo box, or edt1.
+HWND NameEdit(HWND dialog) {
+    HWND edit = GetDlgItem(dialog, edt1);
+    EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
+    return edit;
+}
+
 // The windows of a process: its top-level ones, or all, with their descendants.
 std::vector<HWND> WindowsOf(DWORD processId, bool all = false) {
     WindowSearch search = {processId, {}};
@@ -471,12 +478,10 @@ std::string SentText(HWND hwnd) {
 }
 
 std::string DeckProcess::ProposedName(const std::string& title) {
-    HWND dialog = nullptr, edit = nullptr;
+    HWND dialog = nullptr;
     if (!WaitUntil([&] { return (dialog = Dialog(title)) != nullptr; }, kDialogMs))
         return "(no dialog)";
-    edit = GetDlgItem(dialog, edt1);
-    EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
-    return SentText(edit);
+    return SentText(NameEdit(dialog));
 }
 
 bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) {
@@ -484,9 +489,7 @@ bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) 
     if (!WaitUntil([&] { return (dialog = Dialog(title)) != nullptr; }, kDialogMs)) return false;
     int button = IDCANCEL;
     if (!path.empty()) {
-        // The name box: the edit inside the name combo box (cmb13), or edt1.
-        HWND edit = GetDlgItem(dialog, edt1);
-        EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
+        HWND edit = NameEdit(dialog);
         if (!edit) return false;
         SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
         button = IDOK;

@@ -237,9 +237,11 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     FUZZ_CHECK(TocTrackOfAddress(toc, layout.leadOut) == 0);
 }
 
-// The sheet's titles and performers come back through READ TOC format 5 and
-// the player's reading of its packs, when they are plain ASCII and short
-// enough for the player (longer ones it leaves out), unless the block was full.
+// The sheet's plain ASCII titles and performers, short enough for the player,
+// come back through READ TOC format 5 and the player's reading of its packs
+// (the sheet's fields and the player's share their numbers), unless the block was full.
+static_assert(int(kCueTitle) == kCdTextTitle && int(kCuePerformer) == kCdTextPerformer,
+              "one numbering");
 void CheckCdText(Drive& drive, const CueSheet& sheet, const DiscLayout& layout) {
     constexpr uint8_t kTocFormatCdText = 5, kFullBlock = 255;
     uint8_t cdb[kReadTocCdb] = {kOpReadToc, 0, kTocFormatCdText, 0, 0, 0, 0, 0xFF, 0xFF};
@@ -247,14 +249,13 @@ void CheckCdText(Drive& drive, const CueSheet& sheet, const DiscLayout& layout) 
     drive.Run(cdb, sizeof cdb, reply.data(), reply.size());
     std::unique_ptr<CdText> text(new CdText());
     ReadCdText(reply.data(), drive.result.transferred, text.get());
-    if (layout.cdTextPacks >= kFullBlock) return;
-    const int fields[] = {kCueTitle, kCuePerformer};
-    for (int f = 0; f < kCdTextFields; f++)
+    for (int f = 0; f < kCdTextFields && layout.cdTextPacks < kFullBlock; f++)
         for (int t = 0; t <= kMaxTracks; t++) {
-            const char* want = sheet.texts[t][fields[f]];
-            bool plain = strlen(want) < size_t(kCdTextChars) - 1;
-            for (const char* c = want; *c; c++) plain &= *c >= ' ' && *c <= '~';
-            if (plain) FUZZ_CHECK(std::strcmp(text->texts[f][t], want) == 0);
+            const char* want = sheet.texts[t][f];
+            size_t n = strlen(want);
+            bool plain = n < size_t(kCdTextChars) - 1 &&
+                         std::all_of(want, want + n, [](char c) { return c >= ' ' && c <= '~'; });
+            FUZZ_CHECK(!plain || std::strcmp(text->texts[f][t], want) == 0);
         }
 }
 

@@ -96,11 +96,9 @@ void NameTrack(StatusRecord* rec, int track) {
         return;
     rec->namedTrack = track;
     rec->namedDisc = g_cdPlayer.DiscSerial();
-    // A track without a performer of its own has the disc's.
-    const char* performer = g_cdPlayer.Performer(track);
     char name[kTrackNameSize];
     FormatTrackName(name, sizeof name, track, g_cdPlayer.Title(track),
-                    performer[0] ? performer : g_cdPlayer.Performer(0));
+                    g_cdPlayer.TrackPerformer(track));
     SetWindowTextA(rec->hwnd, name);
 }
 

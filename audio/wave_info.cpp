@@ -25,10 +25,8 @@ DWORD PutText(BYTE* at, const char* id, const char* text) {
 
 WaveInfo TrackWaveInfo(const CdDrive& disc, int track) {
     WaveInfo info = {};
-    // A track without a performer of its own has the disc's.
-    const char* performer = disc.Performer(track);
     lstrcpynA(info.title, disc.Title(track), kWaveInfoChars);
-    lstrcpynA(info.performer, performer[0] ? performer : disc.Performer(0), kWaveInfoChars);
+    lstrcpynA(info.performer, disc.TrackPerformer(track), kWaveInfoChars);
     lstrcpynA(info.album, disc.Title(0), kWaveInfoChars);
     info.track = track;
     return info;

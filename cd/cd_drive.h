@@ -29,6 +29,10 @@ class CdDrive {
     bool LoadCdText();
     const char* Title(int track) const { return TextOf(kCdTextTitle, track); }
     const char* Performer(int track) const { return TextOf(kCdTextPerformer, track); }
+    // A track without a performer of its own has the disc's.
+    const char* TrackPerformer(int track) const {
+        return Performer(track)[0] ? Performer(track) : Performer(0);
+    }
     int TrackOfAddress(DWORD address) const;
 
     // True when the drive reports itself open or empty, or cannot be asked.

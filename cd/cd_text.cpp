@@ -47,11 +47,10 @@ struct Assembly {
                 track = track == 0 ? first : track + 1;
                 continue;
             }
-            for (size_t k = 0; k < width; k++)
-                if (length[track] < kCdTextChars - 1)
-                    texts[track][length[track]++] = char(c[k]);
-                else
-                    broken[track] = true;
+            // A text longer than the room is cut, never in the middle of a character.
+            bool room = length[track] + int(width) < kCdTextChars;
+            for (size_t k = 0; k < width; k++, length[track]++)
+                if (room) texts[track][length[track]] = char(c[k]);
         }
     }
 };

@@ -26,5 +26,6 @@ uint16_t CdTextPackCrc(const uint8_t* pack);
 
 // Reads a reply of `bytes` bytes, its header first. Packs with a bad CRC, of
 // another block or cut short are left out, and so is every text they held a
-// part of; a tab stands for the text of the track before.
+// part of; a text longer than kCdTextChars is cut; a tab stands for the text
+// of the track before.
 void ReadCdText(const uint8_t* reply, size_t bytes, CdText* text);

@@ -237,7 +237,7 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     FUZZ_CHECK(TocTrackOfAddress(toc, layout.leadOut) == 0);
 }
 
-// The sheet's plain ASCII titles and performers, short enough for the player,
+// The sheet's plain ASCII titles and performers, short enough not to be cut,
 // come back through READ TOC format 5 and the player's reading of its packs
 // (the sheet's fields and the player's share their numbers), unless the block was full.
 static_assert(int(kCueTitle) == kCdTextTitle && int(kCuePerformer) == kCdTextPerformer,

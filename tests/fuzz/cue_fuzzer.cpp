@@ -3,7 +3,6 @@
 // with the layout and with the bytes of the BIN files, and the player's own
 // TOC parsing must read the drive's reply back to the same addresses.
 // Input: the sheet's text. The files are made up to fit it, or not.
-#include "cd/cd_text.h"
 #include "cd/toc.h"
 #include "fuzz_check.h"
 #include "vdrive/cue_sheet.h"
@@ -237,28 +236,6 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     FUZZ_CHECK(TocTrackOfAddress(toc, layout.leadOut) == 0);
 }
 
-// The sheet's plain ASCII titles and performers, short enough not to be cut,
-// come back through READ TOC format 5 and the player's reading of its packs
-// (the sheet's fields and the player's share their numbers), unless the block was full.
-static_assert(int(kCueTitle) == kCdTextTitle && int(kCuePerformer) == kCdTextPerformer,
-              "one numbering");
-void CheckCdText(Drive& drive, const CueSheet& sheet, const DiscLayout& layout) {
-    constexpr uint8_t kTocFormatCdText = 5, kFullBlock = 255;
-    uint8_t cdb[kReadTocCdb] = {kOpReadToc, 0, kTocFormatCdText, 0, 0, 0, 0, 0xFF, 0xFF};
-    std::vector<uint8_t> reply(0xFFFF, 0);
-    drive.Run(cdb, sizeof cdb, reply.data(), reply.size());
-    std::unique_ptr<CdText> text(new CdText());
-    ReadCdText(reply.data(), drive.result.transferred, text.get());
-    for (int f = 0; f < kCdTextFields && layout.cdTextPacks < kFullBlock; f++)
-        for (int t = 0; t <= kMaxTracks; t++) {
-            const char* want = sheet.texts[t][f];
-            size_t n = strlen(want);
-            bool plain = n < size_t(kCdTextChars) - 1 &&
-                         std::all_of(want, want + n, [](char c) { return c >= ' ' && c <= '~'; });
-            FUZZ_CHECK(!plain || std::strcmp(text->texts[f][t], want) == 0);
-        }
-}
-
 void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
                  const DiscLayout& layout) {
     FUZZ_CHECK(layout.trackCount == sheet.trackCount && layout.fileCount == sheet.fileCount);
@@ -302,7 +279,6 @@ void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
     drive->target.SetUnitAttention(false);
     drive->target.SetMedium(&layout, &bins);
     CheckToc(*drive, layout);
-    CheckCdText(*drive, sheet, layout);
     for (int t = 0; t < layout.trackCount; t++)
         CheckReadCd(*drive, layout, layout.tracks[t].pregapStart, 1);
     for (int i = 0; i < layout.extentCount; i++)

@@ -4,6 +4,7 @@
 #include "app/file_dialog.h"
 #include "app/keys.h"
 #include "app/play_modes.h"
+#include "app/save_name.h"
 #include "app/status_display.h"
 #include "app/volume.h"
 #include "audio/track_extraction.h"
@@ -82,9 +83,13 @@ void Deck_OnSaveTrack(DeckRecord* rec) {
     if (rec->requested == kWantSaveTrack) return; // a click that slipped in while saving
     HWND deck = rec->hwnd;
     rec->requested = kWantSaveTrack;
-    const char* path = FileDialog(deck, kWaveFileFilter, rec->lastPath, kSaveDialogTitle);
+    int track = g_cdPlayer.CurrentTrack();
+    char start[kLastPathSize];
+    ProposeSaveName(rec->lastPath, track, g_cdPlayer.Title(track), start, sizeof start);
+    const char* path = FileDialog(deck, kWaveFileFilter, start, kSaveDialogTitle);
+    if (path) lstrcpynA(rec->lastPath, path, kLastPathSize);
     SaveReport report;
-    bool saved = path && SaveTrack(g_cdPlayer, deck, g_cdPlayer.CurrentTrack(), path, &report) != 0;
+    bool saved = path && SaveTrack(g_cdPlayer, deck, track, path, &report) != 0;
     // The copy lets messages through: the deck may have been closed meanwhile.
     rec = DeckOf(deck);
     if (!rec) return;
@@ -122,7 +127,9 @@ int Deck_OpenDisc(DeckRecord* rec) {
     rec->lastButtonState = kNoButtonState;
     if (!g_cdPlayer.OpenDisc()) {
         rec->discReady = 0;
-        EnableButtons(rec, 1u << kCmdPlayWave);
+        // A data disc refused stays in the drive: Eject can take it out.
+        EnableButtons(rec,
+                      1u << kCmdPlayWave | (g_cdPlayer.HoldsRefusedDisc() ? 1u << kCmdEject : 0));
         return 0;
     }
     rec->discReady = 1;
@@ -178,7 +185,7 @@ void Deck_OnCommand(DeckRecord* rec, int id, int code) {
         case kCmdForward30: g_cdPlayer.Skip30Seconds(true); break;
         case kCmdNextTrack: g_cdPlayer.StepTrack(true); break;
         case kCmdEject:
-            if (rec->discReady)
+            if (rec->discReady || g_cdPlayer.HoldsRefusedDisc())
                 g_cdPlayer.Eject();
             else
                 g_cdPlayer.Load();

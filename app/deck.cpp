@@ -223,6 +223,7 @@ void Deck_OnSetCursor(DeckRecord* rec, HWND under, UINT mouseMessage) {
         AddTooltip(tips, rec->hwnd, rec->buttons[i], kButtonLabels[i].name, kButtonLabels[i].key);
     AddTooltip(tips, rec->hwnd, rec->leftSliderWnd, kLeftSliderLabel.name, kLeftSliderLabel.key);
     AddTooltip(tips, rec->hwnd, rec->rightSliderWnd, kRightSliderLabel.name, kRightSliderLabel.key);
+    AddWindowTextTooltip(tips, rec->status);
     RelayPointer(tips, under);
 }
 

@@ -6,6 +6,8 @@
 #include "controls/gdi.h"
 #include "controls/skin.h"
 
+#include <commctrl.h>
+
 #include <new>
 
 namespace {
@@ -27,6 +29,11 @@ constexpr int kLastMapChar = 126;
 constexpr int kMapColumns = 20;
 constexpr int kSecondsPerMinute = 60;
 constexpr int kDecimal = 10;
+constexpr char kTrackNumberFormat[] = "%d";
+constexpr char kTitleFormat[] = ". %s";
+constexpr char kPerformerFormat[] = " - %s";
+
+static_assert(2 * kCdTextChars + 16 <= kTrackNameSize, "a number and two texts fit a name");
 
 struct StatusRecord {
     HWND hwnd;
@@ -35,6 +42,9 @@ struct StatusRecord {
     DWORD position;   // at the last track-line refresh
     DWORD trackStart; // of the track holding the position, 0 when none does
     DWORD elapsed;    // seconds into the track at the last refresh while playing or paused
+    int namedTrack;   // the track and disc the window text names
+    int namedDisc;
+    char tip[kTrackNameSize];
 };
 
 StatusRecord* RecordOf(HWND hwnd) {
@@ -79,6 +89,19 @@ void DrawTextField(HWND hwnd, int x, int y, const char* text) {
     DrawMapText(hwnd, x, y, field);
 }
 
+// The window text, which screen readers read and the tooltip shows, follows
+// the current track: set only when the track or the disc changes.
+void NameTrack(StatusRecord* rec, int track) {
+    if (track == 0 || (track == rec->namedTrack && g_cdPlayer.DiscSerial() == rec->namedDisc))
+        return;
+    rec->namedTrack = track;
+    rec->namedDisc = g_cdPlayer.DiscSerial();
+    char name[kTrackNameSize];
+    FormatTrackName(name, sizeof name, track, g_cdPlayer.Title(track),
+                    g_cdPlayer.TrackPerformer(track));
+    SetWindowTextA(rec->hwnd, name);
+}
+
 // Reads the play position, which also moves the player's current track along.
 void RefreshTrackLine(StatusRecord* rec) {
     int trackCount = g_cdPlayer.TrackCount();
@@ -94,6 +117,7 @@ void RefreshTrackLine(StatusRecord* rec) {
     FormatTrackLine(line, sizeof line, trackCount, rec->trackStart, trackFrames);
     DrawTextField(rec->hwnd, kLineX, kLineY, line);
     DrawTrackNumber(rec->hwnd, track);
+    NameTrack(rec, track);
 }
 
 int StoredPlayerState(StatusRecord* rec) {
@@ -147,6 +171,13 @@ LRESULT Status_OnCreate(HWND hwnd) {
     return 0;
 }
 
+LRESULT Status_OnNotify(StatusRecord* rec, NMHDR* header) {
+    if (header->code != TTN_GETDISPINFOA) return 0;
+    GetWindowTextA(rec->hwnd, rec->tip, kTrackNameSize);
+    reinterpret_cast<NMTTDISPINFOA*>(header)->lpszText = rec->tip;
+    return 0;
+}
+
 void Status_OnDestroy(StatusRecord* rec) {
     KillTimer(rec->hwnd, kRefreshTimer);
     SetWindowLongPtrA(rec->hwnd, kRecordSlot, 0);
@@ -160,6 +191,7 @@ LRESULT CALLBACK StatusProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         switch (msg) {
             case WM_PAINT: Status_OnPaint(rec); return 0;
             case WM_TIMER: Status_OnTimer(rec); return 0;
+            case WM_NOTIFY: return Status_OnNotify(rec, reinterpret_cast<NMHDR*>(lParam));
             case WM_DESTROY: Status_OnDestroy(rec); break;
         }
     }
@@ -252,6 +284,15 @@ void TrackNumberCells(int track, int cells[kTrackNumberCells]) {
 
 int ModeCell(int indicator, int mode) {
     return indicator == mode ? indicator : indicator + kModeUnlit;
+}
+
+void FormatTrackName(char* out, size_t size, int track, const char* title, const char* performer) {
+    char name[kTrackNameSize];
+    int n = wsprintfA(name, kTrackNumberFormat, track);
+    // wsprintf stops at 1024 characters; each text is far shorter.
+    if (title[0]) n += wsprintfA(name + n, kTitleFormat, title);
+    if (performer[0]) wsprintfA(name + n, kPerformerFormat, performer);
+    if (size > 0) lstrcpynA(out, name, static_cast<int>(size));
 }
 
 int MapCell(char c) {

@@ -8,7 +8,8 @@
 
 #include <cstddef>
 
-constexpr char kStatusClass[] = "cd_status"; // the title too
+constexpr char kStatusClass[] = "cd_status"; // the title until a track is known
+constexpr int kTrackNameSize = 256;
 constexpr int kStatusX = 76;
 constexpr int kStatusY = 8;
 constexpr int kStatusWidth = 191;
@@ -68,3 +69,6 @@ void TrackNumberCells(int track, int cells[kTrackNumberCells]);
 int ModeCell(int indicator, int mode);
 // The cell of the character map that draws `c`, or -1 for none.
 int MapCell(char c);
+// What the display's window text and tooltip say of a track: "2. Title -
+// Performer", each part only when known; the number alone without them.
+void FormatTrackName(char* out, size_t size, int track, const char* title, const char* performer);

@@ -52,6 +52,17 @@ void AddTooltip(HWND tips, HWND owner, HWND control, const char* name, const cha
     SendMessageA(tips, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+void AddWindowTextTooltip(HWND tips, HWND control) {
+    if (!tips || !control) return;
+    TOOLINFOA tool = {};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.hwnd = control; // which the tooltip asks for the text
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = LPSTR_TEXTCALLBACKA;
+    SendMessageA(tips, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
 void RelayPointer(HWND tips, HWND control) {
     if (!tips || !control) return;
     MSG move = {};

@@ -8,6 +8,9 @@
 HWND CreateTooltips(HWND owner);
 // Adds `control` with the tip "name (key)", or "name" without a key.
 void AddTooltip(HWND tips, HWND owner, HWND control, const char* name, const char* key);
+// Adds `control` with its window text as the tip, read when the tip shows:
+// the control answers TTN_GETDISPINFOA with it.
+void AddWindowTextTooltip(HWND tips, HWND control);
 // Tells the tooltip that the pointer is over `control`: it learns that by
 // itself only from the next movement, and a pointer may come to rest at once.
 void RelayPointer(HWND tips, HWND control);

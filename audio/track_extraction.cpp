@@ -33,6 +33,7 @@ DWORD SaveTrack(CdPlayer& player, HWND owner, int track, const char* path, SaveR
     MakePcmFormat(WAVE_FORMAT_4S16, &format);
     WavFileWriter writer;
     TrackCopy copy(player, writer);
+    writer.SetInfo(TrackWaveInfo(player, track));
     if (!copy.Begin(track, frames) || !writer.BeginFile(path, format)) {
         ProgressClose();
         return 0;

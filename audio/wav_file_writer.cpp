@@ -83,13 +83,24 @@ bool WavFileWriter::PatchData(DWORD offset, const void* data, DWORD bytes) {
 
 void WavFileWriter::FinishFile() {
     if (file_ == INVALID_HANDLE_VALUE) return;
-    PutDword(header_ + kRiffSizeOffset, dataBytes_ + kWavHeaderBytes - kSizesNotCountedByRiff);
-    PutDword(header_ + kDataSizeOffset, dataBytes_);
     LARGE_INTEGER end;
     end.QuadPart = kWavHeaderBytes + static_cast<LONGLONG>(dataBytes_);
     if (SetFilePointerEx(file_, end, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
-    SetFilePointer(file_, 0, nullptr, FILE_BEGIN);
+    // The text after the data, which RIFF pads to an even length; a text that
+    // does not fit on the disk is left out.
+    BYTE list[1 + kWaveInfoChunkBytes] = {};
+    DWORD pad = dataBytes_ % 2;
+    DWORD after = BuildInfoChunk(info_, list + pad);
     DWORD written;
+    if (after) after += pad;
+    if (after && !WriteAll(file_, list, after, &written)) {
+        after = 0;
+        if (SetFilePointerEx(file_, end, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
+    }
+    PutDword(header_ + kRiffSizeOffset,
+             dataBytes_ + after + kWavHeaderBytes - kSizesNotCountedByRiff);
+    PutDword(header_ + kDataSizeOffset, dataBytes_);
+    SetFilePointer(file_, 0, nullptr, FILE_BEGIN);
     WriteAll(file_, header_, kWavHeaderBytes, &written);
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "audio/wave_info.h"
+
 constexpr DWORD kWavHeaderBytes = 44;
 
 class WavFileWriter {
@@ -23,6 +25,8 @@ class WavFileWriter {
     // Rewrites sample data already written, `offset` bytes into the data; false
     // when it cannot (the file already finished, or the write failed).
     bool PatchData(DWORD offset, const void* data, DWORD bytes);
+    // The text that FinishFile puts after the data, as a LIST chunk.
+    void SetInfo(const WaveInfo& info) { info_ = info; }
     // Patches the sizes into the header and closes the file.
     void FinishFile();
 
@@ -34,4 +38,5 @@ class WavFileWriter {
     HANDLE file_ = INVALID_HANDLE_VALUE;
     DWORD dataBytes_ = 0;
     WORD blockAlign_ = 1;
+    WaveInfo info_ = {};
 };

@@ -3,6 +3,7 @@
 // block that carries every READ CD.
 #pragma once
 #include "cd/aspi.h"
+#include "cd/cd_text.h"
 #include "cd/toc.h"
 
 class CdDrive {
@@ -10,8 +11,8 @@ class CdDrive {
     CdDrive();
     virtual ~CdDrive();
 
-    // The table, and where the last session begins; a disc that cannot tell
-    // its sessions counts as one session.
+    // The table, and where each session but the last ends; a disc that cannot
+    // tell its sessions counts as one session.
     bool LoadToc();
     DWORD TrackStart(int track) const; // first track for 0 or below; lead-out for last + 1
     // The first frame past the track: the next track's start, or its session's lead-out.
@@ -23,6 +24,15 @@ class CdDrive {
     int FirstTrack() const { return firstTrack_; }
     int LastTrack() const { return lastTrack_; }
     DWORD DiscEnd() const;
+    // The disc's CD-Text (track 0: the disc itself) in the system's ANSI code
+    // page; empty where the disc has none.
+    bool LoadCdText();
+    const char* Title(int track) const { return TextOf(kCdTextTitle, track); }
+    const char* Performer(int track) const { return TextOf(kCdTextPerformer, track); }
+    // A track without a performer of its own has the disc's.
+    const char* TrackPerformer(int track) const {
+        return Performer(track)[0] ? Performer(track) : Performer(0);
+    }
     int TrackOfAddress(DWORD address) const;
 
     // True when the drive reports itself open or empty, or cannot be asked.
@@ -32,13 +42,15 @@ class CdDrive {
 
   protected:
     TocTable Table() const;
+    const char* TextOf(int field, int track) const;
 
     BYTE* toc_;
     int trackCount_ = 0;
     int firstTrack_ = 0;
     int lastTrack_ = 0;
     DWORD leadOut_ = 0;
-    int lastSessionFirst_ = 0;
+    SessionEnds sessions_ = {};
+    CdText* text_; // on the heap, as the table: most discs have none, and it is large
     TrackSet audio_;
     int adapter_ = 0;
     int target_ = 0;

@@ -28,13 +28,29 @@ int CdPlayer::OpenDisc() {
     if (driveCount_ == 0) return 0;
     currentTrack_ = 1;
     for (int index = 0; index < driveCount_; index++) {
-        if (SelectDrive(index)) {
+        // A disc refused for want of audio is not read again until its drive
+        // reports a change: a tray opened, or a unit attention.
+        if (index + 1 == refusedDrive_) {
+            UseDrive(index);
+            if (!DiscMayHaveChanged() && !DriveReportsOpen()) continue;
+            refusedDrive_ = 0;
+        }
+        DriveOutcome outcome = TryDrive(index);
+        if (outcome == DriveOutcome::kTaken) {
             openDrive_ = index + 1;
+            discSerial_++;
+            LoadCdText();
             SeekTo(TrackStart(1));
             break;
         }
+        if (outcome == DriveOutcome::kNoAudio && !refusedDrive_) refusedDrive_ = index + 1;
     }
     return openDrive_ != 0 ? driveCount_ : 0;
+}
+
+void CdPlayer::UseDrive(int index) {
+    adapter_ = CdDriveAt(index).adapter;
+    target_ = CdDriveAt(index).target;
 }
 
 void CdPlayer::CloseDisc() {
@@ -44,14 +60,21 @@ void CdPlayer::CloseDisc() {
 }
 
 bool CdPlayer::SelectDrive(int index) {
-    if (GetCdDriveCount() < 1 || index >= GetCdDriveCount()) return false;
-    adapter_ = CdDriveAt(index).adapter;
-    target_ = CdDriveAt(index).target;
+    return TryDrive(index) == DriveOutcome::kTaken;
+}
+
+CdPlayer::DriveOutcome CdPlayer::TryDrive(int index) {
+    if (GetCdDriveCount() < 1 || index >= GetCdDriveCount()) return DriveOutcome::kNoDisc;
+    UseDrive(index);
     ForgetDiscChange(); // the table read below is of the disc in the drive now
-    if (DriveReportsOpen()) return false;
-    for (int attempt = 0; attempt < kTocAttempts; attempt++)
-        if (LoadToc() && AudioTracks().Count(FirstTrack(), LastTrack()) > 0) return true;
-    return false; // a disc without audio (a data disc) is never taken
+    if (DriveReportsOpen()) return DriveOutcome::kNoDisc;
+    for (int attempt = 0; attempt < kTocAttempts; attempt++) {
+        if (!LoadToc()) continue;
+        // A disc without audio (a data disc) is never taken.
+        bool audio = AudioTracks().Count(FirstTrack(), LastTrack()) > 0;
+        return audio ? DriveOutcome::kTaken : DriveOutcome::kNoAudio;
+    }
+    return DriveOutcome::kNoDisc;
 }
 
 bool CdPlayer::SetStreamRange(DWORD start, DWORD end) {
@@ -117,8 +140,9 @@ void CdPlayer::StepTrack(bool forward) {
 }
 
 void CdPlayer::Skip30Seconds(bool forward) {
-    // Within the audio of the disc: data tracks and the gaps between sessions
-    // are passed over as if they were not there.
+    // Within the audio of the disc: past either end it wraps to the first
+    // audio track; on a data track or in the gap before a session it goes on
+    // to the nearest audio frame in its direction, that still plays.
     const TrackSet& audio = AudioTracks();
     DWORD start = TrackStart(audio.Nearest(FirstTrack(), 1, FirstTrack(), LastTrack()));
     DWORD end = TocDiscEnd(TrackEnd(audio.Nearest(LastTrack(), -1, FirstTrack(), LastTrack())));
@@ -127,7 +151,15 @@ void CdPlayer::Skip30Seconds(bool forward) {
         a += kSkipFrames;
     else
         a = a < kSkipFrames ? end - kSkipFrames : a - kSkipFrames;
-    SeekTo(a < start || a >= end || !IsAudioTrack(TrackOfAddress(a)) ? start : a);
+    if (a < start || a >= end) a = start;
+    if (!IsAudioTrack(TrackOfAddress(a))) {
+        int nearest = 0;
+        for (int t = FirstTrack(); t <= LastTrack(); t++)
+            if (IsAudioTrack(t) && (forward ? !nearest && TrackStart(t) > a : TrackEnd(t) <= a))
+                nearest = t;
+        a = forward ? TrackStart(nearest) : TrackEnd(nearest) - kTrackEndMargin - 1;
+    }
+    SeekTo(a);
 }
 
 void CdPlayer::PauseResume() {
@@ -150,6 +182,7 @@ bool CdPlayer::Stop() {
 
 bool CdPlayer::Eject() {
     Stop();
+    if (openDrive_ == 0 && refusedDrive_ != 0) UseDrive(refusedDrive_ - 1);
     return EjectTray(adapter_, target_);
 }
 

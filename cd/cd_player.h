@@ -20,6 +20,11 @@ class CdPlayer : public CdDrive {
     int OpenDisc(); // the drive count if a disc was opened, else 0
     void CloseDisc();
     bool SelectDrive(int index);
+    // A disc was refused for want of audio and is still in its drive, which
+    // Eject then opens.
+    bool HoldsRefusedDisc() const { return refusedDrive_ != 0; }
+    // Counts the discs opened: tells one disc from the next.
+    int DiscSerial() const { return discSerial_; }
 
     bool SetStreamRange(DWORD start, DWORD end);
     bool SeekTo(DWORD address);
@@ -50,7 +55,14 @@ class CdPlayer : public CdDrive {
     DWORD StreamPosition() const;
 
   private:
+    enum class DriveOutcome { kNoDisc, kTaken, kNoAudio };
+    DriveOutcome TryDrive(int index);
+    void UseDrive(int index);
+
     int openDrive_ = 0; // drive table index + 1, 0 while no disc is open
+    int discSerial_ = 0;
+    int refusedDrive_ =
+        0; // the same for a disc without audio, kept until its drive reports a change
     int playerState_ = MCI_MODE_STOP;
     int driveCount_ = 0;
     MMIOINFO streamInfo_ = {};

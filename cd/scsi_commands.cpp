@@ -23,7 +23,10 @@ constexpr BYTE kSubchannelMsf = 0x02;
 constexpr BYTE kSubchannelSubq = 0x40;
 constexpr BYTE kSubchannelCurrentPosition = 0x01;
 constexpr BYTE kTocFormatToc = 0x00;
-constexpr BYTE kTocFormatSessions = 0x01;
+constexpr BYTE kTocFormatFullToc = 0x02;
+constexpr BYTE kTocFormatCdText = 0x05;
+constexpr BYTE kFirstSession = 1;
+constexpr size_t kTocSessionAt = 6;
 constexpr BYTE kReadCdTypeCdda = 0x04;
 constexpr BYTE kReadCdWholeSector = 0xF0; // sync, header codes, user data, EDC
 constexpr BYTE kReadCdC2Pointers = 0x02;  // error field 01: the C2 pointer bits
@@ -77,7 +80,8 @@ void PutBigEndian(BYTE* at, DWORD value, int bytes) {
     for (int i = bytes - 1; i >= 0; i--, value >>= 8) at[i] = static_cast<BYTE>(value);
 }
 
-bool ReadTocFormat(int adapter, int target, BYTE format, BYTE* reply, DWORD length) {
+bool ReadTocFormat(int adapter, int target, BYTE format, BYTE* reply, DWORD length,
+                   BYTE session = 0) {
     SRB_ExecSCSICmd b;
     PrepareBlock(&b, adapter, target, kCdb10);
     b.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
@@ -85,6 +89,7 @@ bool ReadTocFormat(int adapter, int target, BYTE format, BYTE* reply, DWORD leng
     b.SRB_BufPointer = reply;
     b.CDBByte[0] = kOpReadToc;
     b.CDBByte[2] = format;
+    b.CDBByte[kTocSessionAt] = session;
     PutBigEndian(&b.CDBByte[7], length, 2);
     return RunMediaCommand(&b);
 }
@@ -149,8 +154,13 @@ bool ReadToc(int adapter, int target, BYTE* reply) {
     return ReadTocFormat(adapter, target, kTocFormatToc, reply, kTocReplyBytes);
 }
 
-bool ReadSessionInfo(int adapter, int target, BYTE* reply) {
-    return ReadTocFormat(adapter, target, kTocFormatSessions, reply, kSessionReplyBytes);
+bool ReadCdTextPacks(int adapter, int target, BYTE* reply, DWORD length) {
+    return ReadTocFormat(adapter, target, kTocFormatCdText, reply, length);
+}
+
+bool ReadFullToc(int adapter, int target, BYTE* reply) {
+    return ReadTocFormat(adapter, target, kTocFormatFullToc, reply, kFullTocReplyBytes,
+                         kFirstSession);
 }
 
 bool ReadCdSectors(SRB_ExecSCSICmd* block, DWORD address, DWORD count, bool withC2) {

@@ -5,7 +5,7 @@
 
 constexpr DWORD kSubchannelReplyBytes = 16;
 constexpr DWORD kTocReplyBytes = 804; // header and room for 99 tracks and the lead-out
-constexpr DWORD kSessionReplyBytes = 12;
+constexpr DWORD kFullTocReplyBytes = 4 + 11 * 4 * 99; // A0 to A2 of 99 sessions, 99 tracks
 constexpr DWORD kInquiryReplyBytes = 32;
 
 bool SendSixByteCommand(int adapter, int target, BYTE opcode, BYTE fifthByte);
@@ -24,8 +24,10 @@ bool InquireDevice(int adapter, int target, BYTE* buffer, int length);
 
 // The table of contents in LBA form, from track 0, into kTocReplyBytes bytes.
 bool ReadToc(int adapter, int target, BYTE* reply);
-// READ TOC format 1, session information in LBA form, into kSessionReplyBytes.
-bool ReadSessionInfo(int adapter, int target, BYTE* reply);
+// READ TOC format 2, the full TOC (MSF), from session 1, into kFullTocReplyBytes.
+bool ReadFullToc(int adapter, int target, BYTE* reply);
+// READ TOC format 5, CD-Text: `length` bytes (at most 65535) into `reply`.
+bool ReadCdTextPacks(int adapter, int target, BYTE* reply, DWORD length);
 
 // READ CD of `count` CD-DA frames on a block the caller keeps, whose adapter,
 // target, data pointer and length are already set; `withC2` has each frame's

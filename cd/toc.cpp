@@ -6,9 +6,11 @@ namespace {
 
 constexpr size_t kLengthFieldSize = 2; // the data length counts the bytes after itself
 constexpr size_t kControlOffset = 1;   // within a descriptor: ADR (high), CONTROL (low)
-constexpr size_t kTrackOffset = 2;
 constexpr size_t kAddressOffset = 4;
-constexpr size_t kFirstSessionAt = 2, kLastSessionAt = 3;
+constexpr size_t kFullSessionAt = 0, kFullPointAt = 3, kFullMsfAt = 8; // within a descriptor
+constexpr uint8_t kPointLastTrack = 0xA1, kPointLeadOut = 0xA2;
+constexpr uint32_t kFramesPerSecond = 75, kSecondsPerMinute = 60;
+constexpr uint32_t kMsfOffset = 150; // MSF addresses count the two-second lead-in
 
 size_t AddressOffset(int index) {
     return kTocHeaderSize + index * kTocDescriptorSize + kAddressOffset;
@@ -45,12 +47,31 @@ uint32_t ConvertTocAddresses(uint8_t* reply, int last) {
     return TocAddress(reply, last);
 }
 
-int LastSessionFirstTrack(const uint8_t* reply, int first, int last) {
-    if (DataLength(reply) + kLengthFieldSize < kSessionReplySize ||
-        reply[kLastSessionAt] <= reply[kFirstSessionAt])
-        return 0;
-    int track = reply[kTocHeaderSize + kTrackOffset];
-    return track > first && track <= last ? track : 0;
+void ReadSessionEnds(const uint8_t* reply, SessionEnds* ends) {
+    ends->count = 0;
+    int lastTrack[kMaxSessions + 1] = {};
+    uint32_t leadOut[kMaxSessions + 1] = {};
+    int sessions = 0;
+    size_t length = DataLength(reply) + kLengthFieldSize;
+    if (length > kFullTocBufferSize) length = kFullTocBufferSize;
+    for (size_t at = kTocHeaderSize; at + kFullTocDescriptorSize <= length;
+         at += kFullTocDescriptorSize) {
+        const uint8_t* d = reply + at;
+        int session = d[kFullSessionAt];
+        if (session < 1 || session > kMaxSessions) continue;
+        if (session > sessions) sessions = session;
+        const uint8_t* msf = d + kFullMsfAt;
+        if (d[kFullPointAt] == kPointLastTrack) lastTrack[session] = msf[0];
+        if (d[kFullPointAt] == kPointLeadOut) {
+            uint32_t a = (msf[0] * kSecondsPerMinute + msf[1]) * kFramesPerSecond + msf[2];
+            leadOut[session] = a > kMsfOffset ? a - kMsfOffset : 0;
+        }
+    }
+    for (int s = 1; s < sessions; s++) {
+        if (!lastTrack[s] || !leadOut[s]) continue;
+        ends->lastTrack[ends->count] = lastTrack[s];
+        ends->leadOut[ends->count++] = leadOut[s];
+    }
 }
 
 uint32_t TocAddress(const uint8_t* reply, int index) {
@@ -68,9 +89,11 @@ uint32_t TocTrackStart(const TocTable& toc, int track) {
 uint32_t TocTrackEnd(const TocTable& toc, int track) {
     uint32_t start = TocTrackStart(toc, track), next = TocTrackStart(toc, track + 1);
     // A drive cannot read the lead-out and lead-in between sessions as audio.
-    bool beforeLastSession = toc.lastSessionFirst == track + 1 && track >= toc.first;
-    if (beforeLastSession && next > start && next - start > kSessionGapFrames)
-        return next - kSessionGapFrames;
+    if (toc.sessions && track >= toc.first && track < toc.last)
+        for (int s = 0; s < toc.sessions->count; s++)
+            if (toc.sessions->lastTrack[s] == track && toc.sessions->leadOut[s] > start &&
+                toc.sessions->leadOut[s] < next)
+                return toc.sessions->leadOut[s];
     return next;
 }
 

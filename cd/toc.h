@@ -13,11 +13,12 @@ constexpr size_t kTocBufferSize = kTocHeaderSize + (kMaxTrackNumber + 1) * kTocD
 constexpr uint32_t kDiscEndMargin = 151;
 // A track whose CONTROL field has this bit holds data, never to be read as audio.
 constexpr uint8_t kControlDataTrack = 0x04;
-// Between the lead-out of a session and the first track of the next one (its
-// lead-out, the next lead-in and a pregap): frames no drive reads as audio.
-constexpr uint32_t kSessionGapFrames = 6750 + 4500 + 150;
-// READ TOC format 1 (session information): a 4-byte header, one descriptor.
-constexpr size_t kSessionReplySize = kTocHeaderSize + kTocDescriptorSize;
+// READ TOC format 2 (the full TOC): a 4-byte header, then 11-byte
+// descriptors, points A0 to A2 of every session and one for each track.
+constexpr size_t kFullTocDescriptorSize = 11;
+constexpr int kMaxSessions = kMaxTrackNumber;
+constexpr size_t kFullTocBufferSize =
+    kTocHeaderSize + kFullTocDescriptorSize * (3 * kMaxSessions + kMaxTrackNumber);
 
 struct TocHeader {
     int first; // header byte 2
@@ -36,27 +37,36 @@ uint32_t ConvertTocAddresses(uint8_t* reply, int last);
 // The (converted) address of descriptor `index`.
 uint32_t TocAddress(const uint8_t* reply, int index);
 
-// The first track of the disc's last session, from a session information
-// reply; 0 when the disc has one session or the reply names no track of
-// first + 1..last.
-int LastSessionFirstTrack(const uint8_t* reply, int first, int last);
+// Where the sessions before the last one end: the last track of each and the
+// address of its lead-out.
+struct SessionEnds {
+    int count;
+    int lastTrack[kMaxSessions];
+    uint32_t leadOut[kMaxSessions];
+};
+
+// Reads them from a full TOC reply of kFullTocBufferSize bytes (MSF points A1
+// and A2 of each session but the last); a reply that names none, or that
+// cannot be read, gives none: the disc counts as one session.
+void ReadSessionEnds(const uint8_t* reply, SessionEnds* ends);
 
 // A loaded table as the player keeps it: the converted reply (kTocBufferSize
 // bytes, or null before one was allocated), what its header said, and where
-// the last session begins (0: one session). The table is indexed by track
-// number as if the first track were number 1.
+// the sessions before the last end (null: one session). The table is indexed
+// by track number as if the first track were number 1.
 struct TocTable {
     const uint8_t* reply;
     int first;
     int last;
     uint32_t leadOut;
-    int lastSessionFirst;
+    const SessionEnds* sessions;
 };
 
 // Start of `track`: the first track's for 0 or below, the lead-out past the last.
 uint32_t TocTrackStart(const TocTable& toc, int track);
 // The first frame past `track` (first..last): the next track's start, or for
-// the last track of a session before the last one, that session's lead-out.
+// the last track of a session before the last one, that session's lead-out
+// (when it lies within the track).
 uint32_t TocTrackEnd(const TocTable& toc, int track);
 // Frames from the start of `track` to its end; 0 outside first..last.
 uint32_t TocTrackLength(const TocTable& toc, int track);

@@ -1,5 +1,6 @@
 #include "vdrive/cue_image.h"
 
+#include "vdrive/cd_text_packs.h"
 #include "vdrive/paths.h"
 #include "vdrive/wave_samples.h"
 
@@ -19,6 +20,26 @@ bool IsAbsolute(const char* p) {
 
 bool ReadSystemFile(void* file, uint64_t offset, void* dst, uint32_t bytes) {
     return ReadAt(*static_cast<SystemFile*>(file), offset, dst, bytes);
+}
+
+// The packs of the sheet's CDTEXTFILE, in place of those of its texts.
+bool ReadCdTextFile(const char* dir, const CueSheet& sheet, DiscLayout* layout, char* error,
+                    size_t errorSize) {
+    char path[kMaxCueNameBytes];
+    const char* name = sheet.cdTextFile;
+    int n = std::snprintf(path, sizeof path, "%s%s", IsAbsolute(name) ? "" : dir, name);
+    unsigned long code = 0;
+    FileOwner file(n > 0 && n < int(sizeof path) ? OpenForReading(path, &code) : kNoFile);
+    uint8_t bytes[kCdTextHeaderBytes + kMaxCdTextPacks * kCdTextPackBytes];
+    uint64_t size = 0;
+    if (!file.Valid() || !SizeOf(file.Get(), &size) || size > sizeof bytes ||
+        !ReadAt(file.Get(), 0, bytes, uint32_t(size)) ||
+        !TakeCdTextFile(bytes, size_t(size), layout)) {
+        std::snprintf(error, errorSize, "line %d: \"%s\" holds no CD-Text packs (error %lu)",
+                      sheet.cdTextFileLine, name, code);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -53,8 +74,21 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         std::snprintf(error, errorSize, "cannot read the cue sheet");
         return nullptr;
     }
+    // A sheet in UTF-16 is read as the same sheet in UTF-8.
+    size_t utf8Bytes = Utf8BytesOfSheet(text.As<char>(), size_t(size));
+    HeapBlock utf8{utf8Bytes};
+    if (!utf8.As<char>()) {
+        std::snprintf(error, errorSize, "out of memory");
+        return nullptr;
+    }
+    const char* sheetText = text.As<char>();
+    size_t sheetBytes = size_t(size);
+    if (utf8Bytes) {
+        sheetBytes = Utf16SheetToUtf8(sheetText, sheetBytes, utf8.As<char>());
+        sheetText = utf8.As<char>();
+    }
     CueError cueError;
-    if (!ParseCueSheet(text.As<char>(), size_t(size), sheet, &cueError)) {
+    if (!ParseCueSheet(sheetText, sheetBytes, sheet, &cueError)) {
         std::snprintf(error, errorSize, "line %d: %s", cueError.line, cueError.message);
         return nullptr;
     }
@@ -64,12 +98,12 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
         std::snprintf(error, errorSize, "out of memory");
         return nullptr;
     }
-    char dir[kMaxCueName];
+    char dir[kMaxCueNameBytes];
     std::snprintf(dir, sizeof dir, "%s", cuePath);
     dir[FolderPrefixLength(dir)] = 0; // the folder with its separator, ready for a name
     uint64_t sizes[kMaxCueFiles];
     for (int f = 0; f < sheet->fileCount; f++) {
-        char path[kMaxCueName];
+        char path[kMaxCueNameBytes];
         const char* name = sheet->files[f];
         int n = std::snprintf(path, sizeof path, "%s%s", IsAbsolute(name) ? "" : dir, name);
         code = 0;
@@ -99,6 +133,10 @@ CueImage* CueImage::Load(const char* cuePath, char* error, size_t errorSize) {
             std::snprintf(error, errorSize, "line %d: %s", cueError.line, cueError.message);
         else
             std::snprintf(error, errorSize, "%s", cueError.message);
+        delete image;
+        return nullptr;
+    }
+    if (sheet->cdTextFile[0] && !ReadCdTextFile(dir, *sheet, &image->layout_, error, errorSize)) {
         delete image;
         return nullptr;
     }

@@ -1,5 +1,7 @@
 #include "vdrive/cue_sheet.h"
 
+#include "vdrive/cd_text_packs.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -17,13 +19,49 @@ constexpr int kCommandWords = 3; // FILE, TRACK and INDEX take two arguments
 constexpr int kGapWords = 2;     // PREGAP and POSTGAP one
 constexpr int kMaxSessionNumber = kMaxSessions;
 constexpr uint32_t kDecimal = 10;
-constexpr int kMaxWords = 4;
+constexpr int kMaxWords = 6;     // FLAGS and its four flags
 constexpr int kQuotedChars = 40; // how much of a bad word a message repeats
 constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+constexpr unsigned char kByteOrderMark16Le[] = {0xFF, 0xFE};
+constexpr unsigned char kByteOrderMark16Be[] = {0xFE, 0xFF};
 constexpr unsigned char kDelete = 0x7F;
+constexpr char kEndOfFile = 0x1A;             // Ctrl-Z, which old editors put at the end
+constexpr uint32_t kUnitsOfSupplementary = 2; // a character above U+FFFF in UTF-16
+constexpr size_t kUtf16Bytes = 2;
+constexpr size_t kMaxUtf8PerUnit = 3;
+constexpr unsigned char kUtf8Continuation = 0x80, kUtf8TwoBytes = 0xC0, kUtf8ThreeBytes = 0xE0,
+                        kUtf8FourBytes = 0xF0, kUtf8PayloadMask = 0x3F;
+constexpr int kUtf8PayloadBits = 6;
+constexpr char32_t kHighSurrogates = 0xD800, kLowSurrogates = 0xDC00, kAboveSurrogates = 0xE000;
+constexpr char32_t kSupplementary = 0x10000, kTwoByteLimit = 0x800;
+constexpr int kSurrogateBits = 10;
 
-const char* const kSkippedCommands[] = {"REM",  "CATALOG",   "CDTEXTFILE", "FLAGS",
-                                        "ISRC", "PERFORMER", "SONGWRITER", "TITLE"};
+const char* const kSkippedCommands[] = {"REM",       "CATALOG",   "ISRC",      "ARRANGER",
+                                        "COMPOSER",  "DISC_ID",   "GENRE",     "MESSAGE",
+                                        "SIZE_INFO", "TOC_INFO1", "TOC_INFO2", "UPC_EAN"};
+const char* const kTextCommands[kCueTextFields] = {"TITLE", "PERFORMER", "SONGWRITER"};
+
+struct ModeName {
+    const char* name;
+    TrackMode mode;
+};
+const ModeName kModes[] = {
+    {"AUDIO", TrackMode::Audio},          {"MODE1/2352", TrackMode::Mode1Raw},
+    {"MODE2/2352", TrackMode::Mode2Raw},  {"MODE1/2048", TrackMode::Mode1Cooked},
+    {"MODE2/2336", TrackMode::Mode2Form}, {"CDI/2352", TrackMode::CdiRaw}};
+// What EAC writes for a data track that it did not rip.
+constexpr char kUnrippedData[] = "MODEX/2XXX";
+
+struct FlagName {
+    const char* name;
+    uint8_t control;
+};
+// DATA is the track type's to say and SCMS has no place in CONTROL: both are taken, and pass.
+const FlagName kFlags[] = {{"DCP", kControlCopyPermitted},
+                           {"4CH", kControlFourChannel},
+                           {"PRE", kControlPreEmphasis},
+                           {"SCMS", 0},
+                           {"DATA", 0}};
 
 struct Word {
     const char* p;
@@ -60,12 +98,57 @@ int Shown(const Word& w) {
     return w.n < size_t(kQuotedChars) ? int(w.n) : kQuotedChars;
 }
 
+// Writes `c` in UTF-8; returns its bytes, 1 to 4.
+size_t PutUtf8(char32_t c, char* out) {
+    if (c < kUtf8Continuation) {
+        out[0] = char(c);
+        return 1;
+    }
+    size_t n = c < kTwoByteLimit ? 2 : c < kSupplementary ? 3 : 4;
+    const unsigned char lead[] = {0, 0, kUtf8TwoBytes, kUtf8ThreeBytes, kUtf8FourBytes};
+    for (size_t k = n - 1; k > 0; k--, c >>= kUtf8PayloadBits)
+        out[k] = char(kUtf8Continuation | (c & kUtf8PayloadMask));
+    out[0] = char(lead[n] | c);
+    return n;
+}
+
+} // namespace
+
+bool IsUtf8(const char* p, size_t n) {
+    for (size_t i = 0; i < n;) {
+        unsigned char c = (unsigned char)p[i++];
+        size_t more = c < kUtf8Continuation ? 0
+                      : c < kUtf8TwoBytes   ? kMaxUtf8PerUnit + 1
+                      : c < kUtf8ThreeBytes ? 1
+                      : c < kUtf8FourBytes  ? 2
+                                            : 3;
+        if (more > kMaxUtf8PerUnit) return false;
+        for (; more; more--)
+            if (i >= n || ((unsigned char)p[i++] & kUtf8TwoBytes) != kUtf8Continuation)
+                return false;
+    }
+    return true;
+}
+
+namespace {
+
 bool IsText(const char* p, size_t n) {
     for (size_t i = 0; i < n; i++) {
         unsigned char c = (unsigned char)p[i];
         if ((c < ' ' && c != '\t') || c == kDelete) return false;
     }
     return true;
+}
+
+// The UTF-16 units of a name in UTF-8; of a name in another code page, its bytes.
+size_t WindowsLength(const Word& w) {
+    size_t units = 0;
+    for (size_t i = 0; i < w.n; i++) {
+        unsigned char c = (unsigned char)w.p[i];
+        if (c >= kUtf8Continuation && c < kUtf8TwoBytes) continue;
+        units += c >= kUtf8FourBytes ? kUnitsOfSupplementary : 1;
+    }
+    return IsUtf8(w.p, w.n) ? units : w.n;
 }
 
 Line Split(const char* p, size_t n) {
@@ -134,8 +217,9 @@ struct Parser {
     int lineNo = 0;
     bool fileUsed = false; // the current FILE holds an INDEX
     bool havePos = false;
-    CuePos lastPos = {};
-    int lastIndex = -1; // highest INDEX number of the current track
+    CuePos lastPos = {};      // of the last INDEX 00 or 01: only they place anything
+    CuePos lastTrackPos = {}; // of the current track's last INDEX
+    int lastIndex = -1;       // highest INDEX number of the current track
     bool pregapGiven = false, postgapGiven = false; // for the current track
     int pendingSession = 0;                         // a REM SESSION waiting for its first TRACK
     int pendingSessionLine = 0;
@@ -172,7 +256,8 @@ struct Parser {
         const Word& name = l.words[1];
         const Word& type = l.words[2];
         if (name.n == 0) return Fail(error, lineNo, "FILE has an empty name");
-        if (name.n >= size_t(kMaxCueName)) return Fail(error, lineNo, "FILE name is too long");
+        if (WindowsLength(name) >= size_t(kMaxCueName) || name.n >= size_t(kMaxCueNameBytes))
+            return Fail(error, lineNo, "FILE name is too long");
         FileType fileType;
         if (Is(type, "BINARY"))
             fileType = FileType::Binary;
@@ -193,23 +278,24 @@ struct Parser {
     }
 
     bool OnTrack(const Line& l) {
-        if (!CheckArgs(l, kCommandWords, "TRACK nn AUDIO, MODE1/2352 or MODE2/2352")) return false;
+        if (!CheckArgs(l, kCommandWords, "TRACK nn AUDIO, MODE1/2352 or another type"))
+            return false;
         if (sheet->fileCount == 0) return Fail(error, lineNo, "TRACK before any FILE");
         int number;
         const Word& n = l.words[1];
         if (!ParseSmall(n, &number) || number < 1)
             return Fail(error, lineNo, "track number '%.*s' is not 01 to 99", Shown(n), n.p);
-        TrackMode mode;
         const Word& type = l.words[2];
-        if (Is(type, "AUDIO"))
-            mode = TrackMode::Audio;
-        else if (Is(type, "MODE1/2352"))
-            mode = TrackMode::Mode1Raw;
-        else if (Is(type, "MODE2/2352"))
-            mode = TrackMode::Mode2Raw;
-        else
+        const ModeName* mode = nullptr;
+        for (const ModeName& m : kModes)
+            if (Is(type, m.name)) mode = &m;
+        if (Is(type, kUnrippedData))
+            return Fail(error, lineNo, "track type '%.*s': a data track the ripper did not rip",
+                        Shown(type), type.p);
+        if (!mode)
             return Fail(error, lineNo,
-                        "track type '%.*s' is not supported (AUDIO, MODE1/2352 or MODE2/2352)",
+                        "track type '%.*s' is not supported (AUDIO, MODE1/2352, MODE2/2352, "
+                        "MODE1/2048, MODE2/2336 or CDI/2352)",
                         Shown(type), type.p);
         if (!FinishTrack()) return false;
         const CueTrack* prev = Track();
@@ -220,7 +306,7 @@ struct Parser {
         t->number = number;
         t->line = lineNo;
         t->session = pendingSession ? pendingSession : prev ? prev->session : 1;
-        t->mode = mode;
+        t->mode = mode->mode;
         lastIndex = -1;
         pregapGiven = postgapGiven = false;
         pendingSession = 0;
@@ -266,6 +352,49 @@ struct Parser {
         return true;
     }
 
+    // The disc's text before the first TRACK, a track's after it. A text too
+    // long is cut; one in several words without quotes keeps its first.
+    bool OnText(const Line& l, int field) {
+        if (l.count < 2) return Fail(error, lineNo, "expected %s \"text\"", kTextCommands[field]);
+        const Word& w = l.words[1];
+        char* text = sheet->texts[Track() ? Track()->number : 0][field];
+        size_t n = w.n < size_t(kCueTextChars) ? w.n : size_t(kCueTextChars) - 1;
+        std::memcpy(text, w.p, n);
+        text[n] = 0;
+        return true;
+    }
+
+    bool OnTextFile(const Line& l) {
+        if (!CheckArgs(l, kGapWords, "CDTEXTFILE \"name\"")) return false;
+        const Word& name = l.words[1];
+        if (name.n == 0 || WindowsLength(name) >= size_t(kMaxCueName) ||
+            name.n >= size_t(kMaxCueNameBytes))
+            return Fail(error, lineNo, "CDTEXTFILE names no file it can open");
+        std::memcpy(sheet->cdTextFile, name.p, name.n);
+        sheet->cdTextFile[name.n] = 0;
+        sheet->cdTextFileLine = lineNo;
+        return true;
+    }
+
+    bool OnFlags(const Line& l) {
+        CueTrack* t = Track();
+        if (!t) return Fail(error, lineNo, "FLAGS before any TRACK");
+        if (lastIndex >= 0)
+            return Fail(error, lineNo, "FLAGS after an INDEX of track %02d", t->number);
+        if (l.count > kMaxWords)
+            return Fail(error, lineNo, "expected FLAGS and at most four flags");
+        for (int i = 1; i < l.count; i++) {
+            const FlagName* flag = nullptr;
+            for (const FlagName& f : kFlags)
+                if (Is(l.words[i], f.name)) flag = &f;
+            if (!flag)
+                return Fail(error, lineNo, "unknown flag '%.*s' (DCP, 4CH, PRE or SCMS)",
+                            Shown(l.words[i]), l.words[i].p);
+            t->control |= flag->control;
+        }
+        return true;
+    }
+
     bool OnIndex(const Line& l) {
         if (!CheckArgs(l, kCommandWords, "INDEX nn mm:ss:ff")) return false;
         CueTrack* t = Track();
@@ -284,8 +413,12 @@ struct Parser {
         if (number > 1 && !t->hasStart)
             return Fail(error, lineNo, "INDEX %02d before INDEX 01", number);
         if (postgapGiven) return Fail(error, lineNo, "INDEX %02d after POSTGAP", number);
+        // INDEX 02 and up mark places within their track, and may share a
+        // frame with the next track's INDEX 00.
         CuePos pos = {sheet->fileCount - 1, frame};
-        if (havePos && pos.file == lastPos.file && frame <= lastPos.frame)
+        bool places = number <= 1;
+        const CuePos& before = places ? lastPos : lastTrackPos;
+        if ((places ? havePos : lastIndex >= 0) && pos.file == before.file && frame <= before.frame)
             return Fail(error, lineNo, "INDEX %02d at %.*s does not come after the one before it",
                         number, Shown(at), at.p);
         if (number == 0) {
@@ -296,8 +429,8 @@ struct Parser {
             t->start = pos;
         }
         lastIndex = number;
-        lastPos = pos;
-        havePos = true;
+        lastTrackPos = pos;
+        if (places) lastPos = pos, havePos = true;
         fileUsed = true;
         return true;
     }
@@ -316,15 +449,58 @@ struct Parser {
         if (Is(cmd, "INDEX")) return OnIndex(l);
         if (Is(cmd, "PREGAP")) return OnGap(l, true);
         if (Is(cmd, "POSTGAP")) return OnGap(l, false);
+        if (Is(cmd, "FLAGS")) return OnFlags(l);
+        if (Is(cmd, "CDTEXTFILE")) return OnTextFile(l);
+        for (int field = 0; field < kCueTextFields; field++)
+            if (Is(cmd, kTextCommands[field])) return OnText(l, field);
         return Fail(error, lineNo, "unknown command '%.*s'", Shown(cmd), cmd.p);
     }
 };
 
 } // namespace
 
+uint32_t SectorBytesOf(TrackMode mode) {
+    switch (mode) {
+        case TrackMode::Mode1Cooked: return 2048;
+        case TrackMode::Mode2Form: return 2336;
+        default: return kSectorBytes;
+    }
+}
+
+size_t Utf8BytesOfSheet(const char* text, size_t length) {
+    bool utf16 = length >= sizeof kByteOrderMark16Le &&
+                 (std::memcmp(text, kByteOrderMark16Le, sizeof kByteOrderMark16Le) == 0 ||
+                  std::memcmp(text, kByteOrderMark16Be, sizeof kByteOrderMark16Be) == 0);
+    return utf16 ? length / kUtf16Bytes * kMaxUtf8PerUnit : 0;
+}
+
+size_t Utf16SheetToUtf8(const char* text, size_t length, char* out) {
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+    bool little = std::memcmp(in, kByteOrderMark16Le, sizeof kByteOrderMark16Le) == 0;
+    auto unit = [&](size_t i) {
+        return little ? char32_t(in[i] | in[i + 1] << 8) : char32_t(in[i] << 8 | in[i + 1]);
+    };
+    size_t n = 0;
+    for (size_t i = kUtf16Bytes; i + 1 < length; i += kUtf16Bytes) {
+        char32_t c = unit(i);
+        // A pair of surrogates is one character; one alone passes as it is.
+        char32_t next = i + 3 < length ? unit(i + kUtf16Bytes) : 0;
+        if (c >= kHighSurrogates && c < kLowSurrogates && next >= kLowSurrogates &&
+            next < kAboveSurrogates) {
+            c = kSupplementary + ((c - kHighSurrogates) << kSurrogateBits) +
+                (next - kLowSurrogates);
+            i += kUtf16Bytes;
+        }
+        n += PutUtf8(c, out + n);
+    }
+    return n;
+}
+
 bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* error) {
     sheet->fileCount = 0;
     sheet->trackCount = 0;
+    std::memset(sheet->texts, 0, sizeof sheet->texts);
+    sheet->cdTextFile[0] = 0;
     error->line = 0;
     error->message[0] = 0;
     Parser parser;
@@ -334,14 +510,14 @@ bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* e
     if (length >= sizeof kByteOrderMark &&
         std::memcmp(text, kByteOrderMark, sizeof kByteOrderMark) == 0)
         i = sizeof kByteOrderMark;
+    while (length > i && text[length - 1] == kEndOfFile) length--;
     while (i < length) {
         size_t end = i;
-        while (end < length && text[end] != '\n') end++;
-        size_t n = end - i;
-        if (n > 0 && text[i + n - 1] == '\r') n--;
+        while (end < length && text[end] != '\n' && text[end] != '\r') end++;
         parser.lineNo++;
-        if (!parser.OnLine(text + i, n)) return false;
-        i = end + 1;
+        if (!parser.OnLine(text + i, end - i)) return false;
+        // CRLF ends one line; CR alone (old Macs) and LF alone end one each.
+        i = end + (end + 1 < length && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
     }
     if (sheet->trackCount == 0) return Fail(error, 0, "no TRACK in the sheet");
     return parser.FinishTrack() && parser.FinishFile() && parser.FinishSession();
@@ -349,10 +525,47 @@ bool ParseCueSheet(const char* text, size_t length, CueSheet* sheet, CueError* e
 
 namespace {
 
+CuePos FirstIndex(const CueTrack& t) {
+    return t.hasPregap ? t.pregap : t.start;
+}
+
+struct FileWalk {
+    uint32_t frames;
+    uint64_t bytes;
+};
+
+// Walks FILE f's sectors from its start up to frame `upTo` or the last whole
+// sector in `bytes`, whichever comes first. Each sector has the size of its
+// track's, the track that owns it from its first INDEX on; before the first
+// track that begins in f, of the track the FILE line came in.
+FileWalk WalkFile(const CueSheet& sheet, int f, uint64_t bytes, uint32_t upTo) {
+    int owner = 0;
+    for (int t = 0; t < sheet.trackCount; t++)
+        if (FirstIndex(sheet.tracks[t]).file < f) owner = t;
+    uint32_t size = SectorBytesOf(sheet.tracks[owner].mode);
+    FileWalk w = {0, 0};
+    for (int t = 0; t <= sheet.trackCount; t++) {
+        uint32_t end = upTo;
+        if (t < sheet.trackCount) {
+            CuePos p = FirstIndex(sheet.tracks[t]);
+            if (p.file != f) continue;
+            end = p.frame < upTo ? p.frame : upTo;
+        }
+        uint64_t whole = (bytes - w.bytes) / size;
+        uint32_t n = end - w.frames < whole ? end - w.frames : uint32_t(whole);
+        w.frames += n;
+        w.bytes += uint64_t(n) * size;
+        if (w.frames < end || end == upTo) break;
+        size = SectorBytesOf(sheet.tracks[t].mode);
+    }
+    return w;
+}
+
 // Lays the disc out extent by extent: the FILEs' frames one after another
 // ("recorded" frames, counted across the FILEs), with gaps put between them.
 struct DiscBuilder {
     DiscLayout* layout;
+    const CueSheet& sheet;
     const uint32_t* fileStart; // of each FILE in recorded frames, and past the last
     CueError* error;
     uint64_t disc = 0;     // the next sector
@@ -362,7 +575,10 @@ struct DiscBuilder {
         if (frames == 0) return true;
         if (disc + frames > kMaxDiscSectors || layout->extentCount >= kMaxExtents)
             return Fail(error, 0, "the disc is too large");
-        layout->extents[layout->extentCount++] = {uint32_t(disc), frames, kind, file, fileFrame};
+        uint64_t fileByte =
+            file < 0 ? 0 : WalkFile(sheet, file, layout->fileBytes[file], fileFrame).bytes;
+        layout->extents[layout->extentCount++] = {uint32_t(disc), frames,    kind,
+                                                  file,           fileFrame, fileByte};
         disc += frames;
         return true;
     }
@@ -395,12 +611,9 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
         if (bytes == 0)
             return Fail(error, sheet.fileLines[f], "FILE \"%s\" is empty", sheet.files[f]);
         // A WAVE's samples need not fill the last frame: the rest is silence.
-        if (bytes % kSectorBytes && sheet.fileTypes[f] == FileType::Binary)
-            return Fail(
-                error, sheet.fileLines[f],
-                "FILE \"%s\" is not a whole number of 2352-byte sectors (%u bytes left over)",
-                sheet.files[f], unsigned(bytes % kSectorBytes));
-        total += (bytes + kSectorBytes - 1) / kSectorBytes;
+        // Bytes past a BIN's last whole sector are no frame, and no harm.
+        FileWalk w = WalkFile(sheet, f, bytes, UINT32_MAX);
+        total += w.frames + (w.bytes < bytes && sheet.fileTypes[f] == FileType::Wave);
         if (total > kMaxDiscSectors)
             return Fail(error, sheet.fileLines[f], "FILE \"%s\" makes the disc too large",
                         sheet.files[f]);
@@ -420,7 +633,7 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
         }
     }
 
-    DiscBuilder b = {layout, fileStart, error};
+    DiscBuilder b = {layout, sheet, fileStart, error};
     layout->trackCount = sheet.trackCount;
     for (int t = 0; t < sheet.trackCount; t++) {
         const CueTrack& ct = sheet.tracks[t];
@@ -430,7 +643,10 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
             // A later session: the gap up to its first track's own pregap,
             // which stands for the standard one as far as it goes.
             uint32_t ownPregap = ct.pregapSilence + (recorded[t][1] - recorded[t][0]);
-            uint32_t unreadable = kSessionLeadOutFrames + kSessionLeadInFrames;
+            bool second = ct.session == 2;
+            uint32_t unreadable =
+                (second ? kFirstSessionLeadOutFrames : kLaterSessionLeadOutFrames) +
+                kSessionLeadInFrames;
             if (ownPregap < kStandardPregapFrames) unreadable += kStandardPregapFrames - ownPregap;
             if (ct.session != sheet.tracks[t - 1].session &&
                 !b.Add(ExtentKind::Unreadable, unreadable))
@@ -439,6 +655,7 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
         DiscTrack& dt = layout->tracks[t];
         dt.number = ct.number;
         dt.mode = ct.mode;
+        dt.control = ct.control;
         dt.session = ct.session;
         dt.pregapStart = uint32_t(b.disc);
         if (!b.Add(ExtentKind::Silence, ct.pregapSilence) || !b.AddRecorded(recorded[t][1]))
@@ -450,6 +667,7 @@ bool LayOutDisc(const CueSheet& sheet, const uint64_t* fileBytes, DiscLayout* la
         return false;
     layout->leadOut = uint32_t(b.disc);
     layout->sessionCount = sheet.tracks[sheet.trackCount - 1].session;
+    BuildCdTextPacks(sheet, layout);
     return true;
 }
 

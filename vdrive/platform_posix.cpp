@@ -3,6 +3,7 @@
 // reach Linux through the drive letters of the Wine prefix.
 #include "vdrive/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <strings.h>
@@ -125,6 +126,27 @@ bool FromWineEnvironment(const char16_t* env, const char* name, char* out, size_
     return false;
 }
 
+// A sheet made on Windows may name its files in another letter case than
+// they have: the one name in the folder that differs only so, put in place of
+// the last part of `unixPath`.
+bool FindOtherCase(char* unixPath) {
+    char* slash = std::strrchr(unixPath, '/');
+    char* name = slash ? slash + 1 : unixPath;
+    if (slash) *slash = 0;
+    DIR* dir = opendir(slash ? (slash == unixPath ? "/" : unixPath) : ".");
+    if (slash) *slash = '/';
+    if (!dir) return false;
+    bool found = false;
+    while (dirent* entry = readdir(dir)) {
+        if (strcasecmp(entry->d_name, name) != 0) continue;
+        std::memcpy(name, entry->d_name, std::strlen(name));
+        found = true;
+        break;
+    }
+    closedir(dir);
+    return found;
+}
+
 } // namespace
 
 SystemFile OpenForReading(const char* path, unsigned long* error) {
@@ -134,6 +156,8 @@ SystemFile OpenForReading(const char* path, unsigned long* error) {
         return kNoFile;
     }
     int fd = open(unixPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && FindOtherCase(unixPath))
+        fd = open(unixPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) *error = unsigned(errno);
     return fd < 0 ? kNoFile : fd;
 }

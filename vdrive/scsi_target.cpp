@@ -1,5 +1,7 @@
 #include "vdrive/scsi_target.h"
 
+#include "vdrive/full_toc.h"
+
 #include <cstring>
 
 namespace vdrive {
@@ -40,7 +42,7 @@ constexpr size_t kTocFirstAt = 2, kTocLastAt = 3;
 constexpr size_t kDescControlAt = 1, kDescTrackAt = 2, kDescAddressAt = 4;
 constexpr size_t kSubAudioStatusAt = 1, kSubLengthAt = 2, kSubFormatCodeAt = 4, kSubControlAt = 5,
                  kSubTrackAt = 6, kSubIndexAt = 7, kSubAbsoluteAt = 8, kSubRelativeAt = 12;
-constexpr uint8_t kIndexOne = 1;
+constexpr uint8_t kIndexZero = 0, kIndexOne = 1;
 constexpr uint8_t kMsfBit = 0x02;  // byte 1 of READ TOC and READ SUB-CHANNEL
 constexpr uint8_t kSubQBit = 0x40; // byte 2 of READ SUB-CHANNEL
 constexpr uint8_t kFormatPosition = 0x01;
@@ -52,6 +54,8 @@ constexpr uint8_t kTocFormatMask = 0x0F;
 constexpr int kTocLegacyFormatShift = 6; // older drives take the format in the control byte
 constexpr uint8_t kTocFormatToc = 0x00;
 constexpr uint8_t kTocFormatSessions = 0x01;
+constexpr uint8_t kTocFormatFullToc = 0x02;
+constexpr uint8_t kTocFormatCdText = 0x05;
 constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr int kSectorTypeShift = 2;
 constexpr uint8_t kSectorTypeMask = 0x07;
@@ -125,7 +129,7 @@ void PutAddress(uint8_t* p, uint32_t lba, bool msf, uint32_t msfOffset) {
 }
 
 uint8_t AdrControl(const DiscTrack& t) {
-    return t.mode == TrackMode::Audio ? kAdrControlAudio : kAdrControlData;
+    return uint8_t((t.mode == TrackMode::Audio ? kAdrControlAudio : kAdrControlData) | t.control);
 }
 
 } // namespace
@@ -300,14 +304,18 @@ void ScsiTarget::ReadSubChannel(Request& r) {
     if (subQ) {
         len = kSubChannelPosition;
         PutBe16(reply + kSubLengthAt, uint32_t(kSubChannelPosition - kSubChannelHeader));
-        int t = TrackIndexOf(*layout_, position_);
+        // A pregap is its track's index 0, its time counting down to INDEX 01:
+        // in MSF the frames still to come, in LBA a negative address.
+        int t = RecordedTrackIndexOf(*layout_, position_);
         const DiscTrack& track = layout_->tracks[t < 0 ? 0 : t];
         bool msf = (r.cdb[kMsfAt] & kMsfBit) != 0;
-        uint32_t relative = position_ > track.start ? position_ - track.start : 0;
+        bool inPregap = position_ < track.start;
+        uint32_t relative = position_ - track.start;
+        if (inPregap && msf) relative = track.start - position_;
         reply[kSubFormatCodeAt] = kFormatPosition;
         reply[kSubControlAt] = AdrControl(track);
         reply[kSubTrackAt] = uint8_t(track.number);
-        reply[kSubIndexAt] = kIndexOne;
+        reply[kSubIndexAt] = inPregap ? kIndexZero : kIndexOne;
         PutAddress(reply + kSubAbsoluteAt, position_, msf, kMsfOffset);
         PutAddress(reply + kSubRelativeAt, relative, msf, 0);
     }
@@ -318,6 +326,14 @@ void ScsiTarget::ReadToc(Request& r) {
     uint8_t format = r.cdb[kTocFormatAt] & kTocFormatMask;
     if (format == kTocFormatToc) format = uint8_t(r.cdb[kTocControlAt] >> kTocLegacyFormatShift);
     if (format == kTocFormatSessions) return ReadSessionInfo(r);
+    if (format == kTocFormatFullToc) {
+        uint8_t full[kFullTocMaxBytes];
+        return r.Reply(full, uint32_t(WriteFullToc(*layout_, full)), Be16(r.cdb + kAllocAt));
+    }
+    if (format == kTocFormatCdText) {
+        uint32_t bytes = uint32_t(kCdTextHeaderBytes + layout_->cdTextPacks * kCdTextPackBytes);
+        return r.Reply(layout_->cdText, bytes, Be16(r.cdb + kAllocAt));
+    }
     if (format != kTocFormatToc) return r.Fail(kSenseIllegalRequest, kAscInvalidField);
     // Every session's tracks, and the lead-out of the last session.
     const DiscLayout& d = *layout_;
@@ -462,7 +478,7 @@ bool ScsiTarget::FetchFrames(uint32_t lba, uint32_t count, uint8_t* dst) const {
         std::memset(dst, 0, bytes);
         return true;
     }
-    uint64_t offset = uint64_t(e.fileFrame + (lba - e.start)) * kSectorBytes;
+    uint64_t offset = e.fileByte + uint64_t(lba - e.start) * kSectorBytes;
     uint64_t held = layout_->fileBytes[e.file] - offset;
     uint32_t got = held < bytes ? uint32_t(held) : bytes;
     std::memset(dst + got, 0, bytes - got);

@@ -15,8 +15,12 @@ constexpr const char* kMomentNames[] = {"Idle", "Playing", "Paused", "Saving", "
 constexpr const char* kFaultNames[] = {"TrayOpened", "TrayClosedAgain", "DiscSwapped",
                                        "ReadErrors", "SlowDrive",       "Hang"};
 // So that test listings name the parameters rather than dump their bytes.
-void PrintTo(Moment m, std::ostream* os) { *os << kMomentNames[int(m)]; }
-void PrintTo(Fault f, std::ostream* os) { *os << kFaultNames[int(f)]; }
+void PrintTo(Moment m, std::ostream* os) {
+    *os << kMomentNames[int(m)];
+}
+void PrintTo(Fault f, std::ostream* os) {
+    *os << kFaultNames[int(f)];
+}
 
 constexpr char kDisc[] = "1500 1500 1500";
 constexpr uint32_t kTrackFrames = 1500;

@@ -240,6 +240,13 @@ BOOL CALLBACK FindNameEdit(HWND child, LPARAM found) {
     return FALSE;
 }
 
+// The name box: the edit inside the name combo box, or edt1.
+HWND NameEdit(HWND dialog) {
+    HWND edit = GetDlgItem(dialog, edt1);
+    EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
+    return edit;
+}
+
 // The windows of a process: its top-level ones, or all, with their descendants.
 std::vector<HWND> WindowsOf(DWORD processId, bool all = false) {
     WindowSearch search = {processId, {}};
@@ -361,7 +368,10 @@ bool DeckProcess::Keys(const std::string& keys) {
 }
 
 bool DeckProcess::Hover(int id) {
-    int x = kButtons[id].x + kButtonSize / 2, y = kButtons[id].y + kButtonSize / 2;
+    return HoverAt(kButtons[id].x + kButtonSize / 2, kButtons[id].y + kButtonSize / 2);
+}
+
+bool DeckProcess::HoverAt(int x, int y) {
     // Two moves: the first brings the pointer over the deck, the second rests it.
     return Pointer("mousemove %d %d sleep 0.1 mousemove %d %d", kDeckScreenX + (x - 3) * scale_,
                    kDeckScreenY + (y - 3) * scale_, kDeckScreenX + x * scale_,
@@ -483,14 +493,27 @@ HWND DeckProcess::Dialog(const std::string& title) const {
     return nullptr;
 }
 
+std::string SentText(HWND hwnd) {
+    constexpr UINT kAnswerMs = 2000;
+    char text[512] = {};
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        kAnswerMs, nullptr);
+    return text;
+}
+
+std::string DeckProcess::ProposedName(const std::string& title) {
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] { return (dialog = Dialog(title)) != nullptr; }, kDialogMs))
+        return "(no dialog)";
+    return SentText(NameEdit(dialog));
+}
+
 bool DeckProcess::ChooseFile(const std::string& title, const std::string& path) {
     HWND dialog = nullptr;
     if (!WaitUntil([&] { return (dialog = Dialog(title)) != nullptr; }, kDialogMs)) return false;
     int button = IDCANCEL;
     if (!path.empty()) {
-        // The name box: the edit inside the name combo box (cmb13), or edt1.
-        HWND edit = GetDlgItem(dialog, edt1);
-        EnumChildWindows(dialog, FindNameEdit, reinterpret_cast<LPARAM>(&edit));
+        HWND edit = NameEdit(dialog);
         if (!edit) return false;
         std::wstring typed = td_test::Wide(path);
         SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));

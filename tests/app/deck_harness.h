@@ -37,6 +37,10 @@ struct ProcessCounters {
     int windows = 0;         // windows, with their descendants
     SIZE_T privateBytes = 0; // committed private memory (Wine reports no PrivateUsage)
 };
+// What a window of another process answers WM_GETTEXT (an edit control, a
+// tooltip keep their text to themselves); empty when it does not within 2 s.
+std::string SentText(HWND hwnd);
+
 // `process` opened with PROCESS_QUERY_INFORMATION and PROCESS_VM_READ.
 ProcessCounters ReadCounters(HANDLE process, DWORD processId);
 std::string Describe(const ProcessCounters& c);
@@ -71,8 +75,9 @@ class DeckProcess {
     // Types keys, in xdotool's names ("space", "shift+Left", "XF86AudioPlay"),
     // into the focused X window, and waits for the deck to take them.
     bool Keys(const std::string& keys);
-    // Rests the pointer on the middle of a button.
+    // Rests the pointer on the middle of a button, or on a deck pixel.
     bool Hover(int id);
+    bool HoverAt(int deckX, int deckY);
     // The program's tooltip while one shows, or null.
     HWND Tooltip() const;
 
@@ -106,6 +111,8 @@ class DeckProcess {
     // confirmed; an empty path presses Cancel.
     bool ChooseFile(const std::string& title, const std::string& path);
     bool CancelFile(const std::string& title) { return ChooseFile(title, std::string()); }
+    // The name that dialog proposes; "(no dialog)" when none comes.
+    std::string ProposedName(const std::string& title);
     struct Box {
         std::string caption, text;
     };

@@ -121,6 +121,93 @@ TEST_F(DeckWindowTest, EjectDisablesTheTransportAndADiscInsertedLaterIsPickedUp)
         << deck_.TrackLine();
 }
 
+// A data-only disc is read once, then only asked whether it is still there
+// (as the player's state, and as the disc to open: two status queries a
+// 150 ms tick, one a second for the display); Eject takes it out.
+TEST_F(DeckWindowTest, ADataOnlyDiscIsReadOnceAndEjectTakesItOut) {
+    constexpr DWORD kWatchMs = 2000;
+    InsertDisc("data:300");
+    ASSERT_TRUE(deck_.Start());
+    ASSERT_TRUE(deck_.WaitForFaces("+-------+--++")) << deck_.Faces();
+    const size_t before = drive_.Commands().size();
+    td_test::PumpMessages(kWatchMs);
+    std::vector<td_test::VLogLine> sent = drive_.Commands();
+    EXPECT_LE(sent.size() - before, 2 * (kWatchMs / kTickMs + 1) + kWatchMs / 1000 + 1);
+    for (size_t i = before; i < sent.size(); i++)
+        EXPECT_EQ(sent[i].cdb[0], 0x42) << sent[i].text; // READ SUB-CHANNEL
+    ASSERT_TRUE(deck_.ClickButton(kCmdEject));
+    ASSERT_TRUE(deck_.WaitForFaces(kNoDiscFaces));
+}
+
+// A RIFF file's chunks as the RIFF rules lay them out, by path ("LIST/INFO/INAM"):
+// an id, a little-endian size and the body, padded to an even length; a LIST
+// holds a type and chunks of its own. Each with where its body begins.
+void ReadChunks(const Bytes& file, size_t at, size_t end, const std::string& path,
+                std::map<std::string, std::pair<size_t, std::string>>* chunks) {
+    while (at + 8 <= end) {
+        std::string id(file.begin() + at, file.begin() + at + 4);
+        size_t size =
+            file[at + 4] | file[at + 5] << 8 | file[at + 6] << 16 | size_t(file[at + 7]) << 24;
+        size_t body = at + 8;
+        if (body + size > end) return; // a chunk cut short: what comes after is not read
+        if (id == "LIST" || id == "RIFF") {
+            std::string type(file.begin() + body, file.begin() + body + 4);
+            ReadChunks(file, body + 4, body + size, path + id + "/" + type + "/", chunks);
+        } else {
+            (*chunks)[path + id] = {body,
+                                    std::string(file.begin() + body, file.begin() + body + size)};
+        }
+        at = body + size + size % 2;
+    }
+}
+
+// CD-Text in the deck: the status display's window text and tooltip name the
+// current track and follow it; saving proposes "NN Title.wav" where the track
+// has a title, and the file carries the text in a LIST chunk after its data.
+TEST_F(DeckWindowTest, CdTextNamesTheTrackTheProposedFileAndTheSavedText) {
+    InsertDisc("150 150 --title 0 \"Velvet Days\" --performer 0 \"The Velvet Quartet\" "
+               "--title 2 \"Second Light: Live\"");
+    StartDeck();
+    HWND display = FindWindowExA(deck_.Deck(), nullptr, "cd_status", nullptr);
+    const std::string first = "1 - The Velvet Quartet",
+                      second = "2. Second Light: Live - The Velvet Quartet";
+    EXPECT_TRUE(WaitUntil([&] { return td_test::WindowText(display) == first; }, 5000))
+        << td_test::WindowText(display);
+    ASSERT_TRUE(deck_.ClickButton(kCmdSaveTrack));
+    EXPECT_EQ(deck_.ProposedName(kSaveTitle), "");
+    ASSERT_TRUE(deck_.CancelFile(kSaveTitle));
+
+    ASSERT_TRUE(deck_.ClickButton(kCmdNextTrack));
+    EXPECT_TRUE(WaitUntil([&] { return td_test::WindowText(display) == second; }, 5000))
+        << td_test::WindowText(display);
+    ASSERT_TRUE(deck_.HoverAt(150, 40));
+    HWND tip = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (tip = deck_.Tooltip()) != nullptr; }, 5000));
+    EXPECT_EQ(SentText(tip), second);
+
+    std::string path = td_test::ScratchDir() + "\\second.wav";
+    ASSERT_TRUE(deck_.ClickButton(kCmdSaveTrack));
+    EXPECT_EQ(deck_.ProposedName(kSaveTitle), "02 Second Light_ Live.wav");
+    ASSERT_TRUE(deck_.ChooseFile(kSaveTitle, path));
+    // The sizes go into the header last: then the RIFF chunk holds the LIST.
+    const std::string info = "RIFF/WAVE/LIST/INFO/";
+    std::map<std::string, std::pair<size_t, std::string>> chunks;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            Bytes file = td_test::ReadFileBytes(path);
+            chunks.clear();
+            ReadChunks(file, 0, file.size(), "", &chunks);
+            return chunks.count(info + "ITRK") != 0;
+        },
+        20000));
+    EXPECT_EQ(chunks["RIFF/WAVE/data"].first, 44u);
+    EXPECT_EQ(chunks["RIFF/WAVE/data"].second.size(), 150 * kFrameBytes);
+    EXPECT_EQ(chunks[info + "INAM"].second, std::string("Second Light: Live", 19));
+    EXPECT_EQ(chunks[info + "IART"].second, std::string("The Velvet Quartet", 19));
+    EXPECT_EQ(chunks[info + "IPRD"].second, std::string("Velvet Days", 12));
+    EXPECT_EQ(chunks[info + "ITRK"].second, std::string("2", 2));
+}
+
 // Whether another program could take the Play/Pause key now.
 bool PlayKeyFree() {
     bool free = RegisterHotKey(nullptr, 1, 0, VK_MEDIA_PLAY_PAUSE);

@@ -164,13 +164,23 @@ TEST_P(CdPlayerTest, OpensOnlyDiscsWithAudioPlaysTheirTracksAndLocksTheDoor) {
     drive.AddCdRom(0, 1, MakeDisc("data:300", "data").cuePath).unitAttention = false;
     ASSERT_TRUE(drive.Apply());
     EXPECT_EQ(player.OpenDisc(), 0);
+    // A data disc is read once and kept, with a status query a try, until the
+    // drive reports a change: here the tray opening.
+    size_t sent = drive.Commands().size();
+    EXPECT_EQ(player.OpenDisc(), 0);
+    EXPECT_EQ(drive.Commands().size(), sent + 1);
+    EXPECT_TRUE(player.HoldsRefusedDisc());
+    drive.devices[0].trayOpen = true;
+    ASSERT_TRUE(drive.Apply());
+    EXPECT_EQ(player.OpenDisc(), 0);
+    EXPECT_FALSE(player.HoldsRefusedDisc());
     Open("300", "", "single");
     EXPECT_EQ(player.TrackCount(), 1);
     Open("300 200", "", "two");
     EXPECT_EQ(player.TrackCount(), 2);
     EXPECT_EQ(player.CurrentTrack(), 1);
     // A track beyond the disc sends nothing.
-    size_t sent = drive.Commands().size();
+    sent = drive.Commands().size();
     EXPECT_FALSE(player.PlayTrack(3));
     EXPECT_EQ(drive.Commands().size(), sent);
     EXPECT_EQ(player.GetState(), MCI_MODE_STOP);
@@ -196,6 +206,86 @@ TEST_P(CdPlayerTest, DataTracksAndTheGapBeforeASessionArePassedOver) {
     EXPECT_TRUE(PlayToEnd() == ExpectedFrames(disc, 100, 300 - kTrackEndMargin));
     player.Skip30Seconds(false);
     EXPECT_EQ(player.StreamPosition(), 100u);
+}
+
+// Three sessions: each session's last track ends at its own lead-out (the
+// first 11,400 frames before the next session, a later one 6,900), and plays
+// and reads whole; a 30-second skip into a gap or onto a data track goes on to
+// the nearest audio frame in its direction that still plays.
+TEST_P(CdPlayerTest, EverySessionEndsAtItsLeadOutAndSkipsPassOverGapsAndData) {
+    VDisc disc = Open("300 200 --session 300 200 --session data:100 300", "", "sessions");
+    const DWORD s2 = 500 + 11400, s3 = s2 + 500 + 6900;
+    EXPECT_EQ(std::make_tuple(player.TrackStart(3), player.TrackStart(5), player.TrackLength(2),
+                              player.TrackLength(4)),
+              std::make_tuple(s2, s3, 200u, 200u));
+    for (int t : {2, 4, 6}) {
+        const td_disc::TrackLayout& track = disc.layout.tracks[size_t(t - 1)];
+        Bytes saved, block(kTransferFrames * kFrameBytes);
+        ASSERT_EQ(player.TrackLengthForSave(t), track.frames);
+        for (DWORD f = 0; f < track.frames; f += kTransferFrames) {
+            DWORD n = std::min<DWORD>(kTransferFrames, track.frames - f);
+            ASSERT_EQ(player.ReadRawSectors(block.data(), track.start + f, n), n * kFrameBytes);
+            saved.insert(saved.end(), block.begin(), block.begin() + n * kFrameBytes);
+        }
+        EXPECT_TRUE(saved == ExpectedFrames(disc, track.start, track.frames)) << t;
+        ASSERT_TRUE(player.PlayTrack(t));
+        PlayToEnd(t / 2);
+        EXPECT_TRUE(UnpaddedOpening(t / 2 - 1) ==
+                    ExpectedFrames(disc, track.start, track.frames - kTrackEndMargin))
+            << t;
+    }
+    const std::pair<DWORD, DWORD> skips[][2] = {
+        {{450, s2}, {s2 + 100, 500 - kTrackEndMargin - 1}},
+        {{s2 + 400, s3 + 100}, {s3 + 110, s2 + 500 - kTrackEndMargin - 1}}};
+    for (const auto& pair : skips)
+        for (bool forward : {true, false}) {
+            player.SeekTo(pair[!forward].first);
+            player.Skip30Seconds(forward);
+            EXPECT_EQ(player.StreamPosition(), pair[!forward].second) << pair[!forward].first;
+        }
+}
+
+// CD-Text: the disc's and each track's title and performer, ISO 8859-1 in the
+// ANSI code page (Wine's here is 1252), a tab for the text of the track before.
+// A pack with a bad CRC is left out, and every text it held a part of; a disc
+// without text has none.
+TEST_P(CdPlayerTest, ReadsCdTextAndLeavesOutPacksWithABadCrc) {
+    VDisc disc =
+        Open("300 300 300 --title 0 \"Velvet Days\" --performer 0 \"The Velvet Quartet\" "
+             "--title 1 \"Caf\xC3\xA9 Noir\" --title 2 \"Second Light\" --performer 2 Quartet "
+             "--performer 3 Quartet",
+             "", "text");
+    auto texts = [&] {
+        std::vector<std::string> all;
+        for (int t = 0; t <= 3; t++) all.insert(all.end(), {player.Title(t), player.Performer(t)});
+        return all;
+    };
+    EXPECT_EQ(texts(),
+              (std::vector<std::string>{"Velvet Days", "The Velvet Quartet", "Caf\xE9 Noir", "",
+                                        "Second Light", "Quartet", "", "Quartet"}));
+    // The titles lie in packs 0 to 2: "Velvet Days", then "Caf\xE9 Noir" and the
+    // start of "Second Light". Break the second.
+    Bytes reply(4096);
+    ASSERT_TRUE(ReadCdTextPacks(0, 1, reply.data(), DWORD(reply.size())));
+    reply.resize((reply[0] << 8 | reply[1]) + 2);
+    reply[4 + 18 + 6] ^= 1;
+    // In a CD-Text file, with the reply's header and without.
+    Bytes sheet = ReadFileBytes(disc.cuePath);
+    for (size_t header : {0, 4}) {
+        std::string name = "text" + std::to_string(header);
+        ASSERT_TRUE(WriteFileBytes(ScratchDir() + "\\" + name + ".cdt", reply.data() + header,
+                                   reply.size() - header));
+        std::string text =
+            "CDTEXTFILE \"" + name + ".cdt\"\r\n" + std::string(sheet.begin(), sheet.end());
+        ASSERT_TRUE(WriteTextFile(ScratchDir() + "\\" + name + ".cue", text));
+        drive.devices[0].image = ScratchDir() + "\\" + name + ".cue";
+        ASSERT_TRUE(drive.Apply());
+        ASSERT_EQ(player.OpenDisc(), 1);
+        EXPECT_EQ(texts(), (std::vector<std::string>{"Velvet Days", "The Velvet Quartet", "", "",
+                                                     "", "Quartet", "", "Quartet"}));
+    }
+    Open("300 300");
+    EXPECT_EQ(texts(), std::vector<std::string>(8, ""));
 }
 
 TEST_P(CdPlayerTest, OpensTheSecondDriveWhenTheFirstHasNoDisc) {

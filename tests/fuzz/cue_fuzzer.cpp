@@ -24,8 +24,8 @@ constexpr uint8_t kLeadOutTrack = 0xAA;
 constexpr uint8_t kAdrControlAudio = 0x10, kAdrControlData = 0x14;
 constexpr uint8_t kAscLbaOutOfRange = 0x21, kAscEndOfUserArea = 0x63,
                   kAscIllegalModeForTrack = 0x64;
-constexpr uint8_t kTocFormatSessions = 1;
-constexpr uint32_t kStandardPregap = 150;
+constexpr uint8_t kTocFormatFullToc = 2, kFirstSession = 1;
+constexpr uint32_t kMsfFrames = (100 * 60 - 2) * 75; // 99:59:74 less the lead-in
 constexpr size_t kReadTocCdb = 10, kReadCdCdb = 12;
 constexpr uint32_t kExtraFrames = 75;
 constexpr uint32_t kReadSpan = 3; // frames a READ CD asks for around a boundary
@@ -60,6 +60,40 @@ bool Before(const CuePos& a, const CuePos& b) {
     return a.file < b.file || (a.file == b.file && a.frame < b.frame);
 }
 
+// The bytes of FILE f's first `frames` frames: each frame is a sector of the
+// track that records it, from that track's first INDEX to the next one's.
+uint64_t FileBytes(const CueSheet& sheet, int f, uint64_t frames) {
+    constexpr uint64_t kAll = UINT64_MAX;
+    uint64_t bytes = 0;
+    for (int t = 0; t < sheet.trackCount; t++) {
+        auto first = [&](int k) {
+            const CueTrack& ct = sheet.tracks[k];
+            return ct.hasPregap ? ct.pregap : ct.start;
+        };
+        CuePos from = first(t);
+        uint64_t low = t == 0 || from.file < f ? 0 : from.file == f ? from.frame : kAll;
+        uint64_t high = kAll;
+        if (t + 1 < sheet.trackCount) {
+            CuePos to = first(t + 1);
+            high = to.file > f ? kAll : to.file == f ? to.frame : 0;
+        }
+        high = std::min(high, frames);
+        if (high > low) bytes += (high - low) * SectorBytesOf(sheet.tracks[t].mode);
+    }
+    return bytes;
+}
+
+// The frames that `bytes` make of FILE f: whole sectors, and of a WAVE a last
+// short one.
+uint64_t FileFrames(const CueSheet& sheet, int f, uint64_t bytes) {
+    uint64_t low = 0, high = uint64_t(1) << 32;
+    while (low + 1 < high) {
+        uint64_t mid = (low + high) / 2;
+        (FileBytes(sheet, f, mid) <= bytes ? low : high) = mid;
+    }
+    return low + (sheet.fileTypes[f] == FileType::Wave && FileBytes(sheet, f, low) < bytes);
+}
+
 // Checks what the parser kept; returns the frames each file needs to hold
 // every INDEX the sheet puts in it.
 std::vector<uint64_t> CheckSheet(const CueSheet& sheet, const char* text, size_t size) {
@@ -67,8 +101,8 @@ std::vector<uint64_t> CheckSheet(const CueSheet& sheet, const char* text, size_t
     FUZZ_CHECK(sheet.trackCount >= 1 && sheet.trackCount <= kMaxTracks);
     for (int f = 0; f < sheet.fileCount; f++) {
         const char* name = sheet.files[f];
-        size_t n = strnlen(name, kMaxCueName);
-        FUZZ_CHECK(n > 0 && n < size_t(kMaxCueName));
+        size_t n = strnlen(name, kMaxCueNameBytes);
+        FUZZ_CHECK(n > 0 && n < size_t(kMaxCueNameBytes));
         FUZZ_CHECK(std::search(text, text + size, name, name + n) != text + size);
     }
     std::vector<uint64_t> need(size_t(sheet.fileCount), 1);
@@ -126,7 +160,7 @@ void CheckReadCd(Drive& drive, const DiscLayout& layout, uint32_t lba, uint32_t 
             return FUZZ_CHECK(drive.Failed(kAscIllegalModeForTrack) &&
                               drive.result.sense.info == a);
         // A file's bytes; silence in a gap and past the samples of a WAVE.
-        uint64_t offset = uint64_t(e.fileFrame + a - e.start) * kSectorBytes;
+        uint64_t offset = e.fileByte + uint64_t(a - e.start) * kSectorBytes;
         for (uint32_t b = 0; b < kSectorBytes; b++) {
             bool held = e.kind == ExtentKind::File && offset + b < layout.fileBytes[e.file];
             FUZZ_CHECK(data[size_t(a - lba) * kSectorBytes + b] ==
@@ -151,7 +185,8 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
         const uint8_t* d = &reply[kTocHeaderSize + size_t(t) * kTocDescriptorSize];
         // The lead-out carries the last track's control.
         const DiscTrack& track = layout.tracks[t < n ? t : n - 1];
-        FUZZ_CHECK(d[1] == (track.mode == TrackMode::Audio ? kAdrControlAudio : kAdrControlData));
+        FUZZ_CHECK(d[1] == ((track.mode == TrackMode::Audio ? kAdrControlAudio : kAdrControlData) |
+                            track.control));
         FUZZ_CHECK(d[2] == (t < n ? track.number : kLeadOutTrack));
         FUZZ_CHECK(Be32(d + 4) == (t < n ? track.start : layout.leadOut));
     }
@@ -164,27 +199,30 @@ void CheckToc(Drive& drive, const DiscLayout& layout) {
     if (!taken) return;
     uint32_t leadOut = ConvertTocAddresses(reply.data(), header.last);
     FUZZ_CHECK(leadOut == layout.leadOut);
-    // The first track of the last session tells where the session before it
-    // ends (as far as its pregap is the standard one), and the gap between
-    // them belongs to no track.
-    uint8_t sessions[kSessionReplySize] = {};
-    cdb[2] = kTocFormatSessions;
-    drive.Run(cdb, sizeof cdb, sessions, sizeof sessions);
-    int last = n - 1;
-    while (last > 0 && layout.tracks[last - 1].session == layout.tracks[last].session) last--;
-    TocTable toc = {reply.data(), header.first, header.last, leadOut,
-                    LastSessionFirstTrack(sessions, header.first, header.last)};
-    FUZZ_CHECK(toc.lastSessionFirst == (layout.sessionCount > 1 ? layout.tracks[last].number : 0));
+    // The full TOC tells where each session but the last ends, and the gap
+    // after it belongs to no track. Its addresses are MSF: for a disc that fits.
+    std::vector<uint8_t> full(kFullTocBufferSize, 0);
+    cdb[2] = kTocFormatFullToc;
+    cdb[6] = kFirstSession;
+    cdb[7] = uint8_t(kFullTocBufferSize >> 8);
+    cdb[8] = uint8_t(kFullTocBufferSize);
+    drive.Run(cdb, sizeof cdb, full.data(), full.size());
+    SessionEnds ends;
+    ReadSessionEnds(full.data(), &ends);
+    const bool fitsMsf = layout.leadOut < kMsfFrames;
+    FUZZ_CHECK(!fitsMsf || ends.count == layout.sessionCount - 1);
+    TocTable toc = {reply.data(), header.first, header.last, leadOut, &ends};
     for (int t = 0; t < n; t++) {
         const DiscTrack& track = layout.tracks[t];
         FUZZ_CHECK(TocTrackStart(toc, track.number) == track.start);
         uint32_t next = t + 1 < n ? layout.tracks[t + 1].start : layout.leadOut;
         uint32_t end = TocTrackEnd(toc, track.number);
-        const DiscExtent& gap = ExtentAt(layout, layout.tracks[last].pregapStart - 1);
-        if (t + 1 != last || last == 0)
+        if (t + 1 == n || layout.tracks[t + 1].session == track.session) {
             FUZZ_CHECK(end == next);
-        else if (next - layout.tracks[last].pregapStart <= kStandardPregap)
+        } else if (fitsMsf) {
+            const DiscExtent& gap = ExtentAt(layout, layout.tracks[t + 1].pregapStart - 1);
             FUZZ_CHECK(gap.kind == ExtentKind::Unreadable && end == gap.start);
+        }
         FUZZ_CHECK(TocTrackLength(toc, track.number) == end - track.start);
         for (uint32_t a : {track.pregapStart, track.start, next - 1}) {
             int index = TrackIndexOf(layout, a);
@@ -210,18 +248,19 @@ void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
         FUZZ_CHECK(e.start == at && e.frames > 0);
         at += e.frames;
         if (e.kind != ExtentKind::File) continue;
-        if (file + 1 < layout.fileCount && frame * kSectorBytes >= bytes[size_t(file)])
+        if (file + 1 < layout.fileCount && frame >= FileFrames(sheet, file, bytes[size_t(file)]))
             file++, frame = 0;
-        FUZZ_CHECK(e.file == file && e.fileFrame == frame);
+        FUZZ_CHECK(e.file == file && e.fileFrame == frame &&
+                   e.fileByte == FileBytes(sheet, file, frame));
         frame += e.frames;
     }
-    FUZZ_CHECK(file == layout.fileCount - 1 &&
-               frame == (bytes.back() + kSectorBytes - 1) / kSectorBytes);
+    FUZZ_CHECK(file == layout.fileCount - 1 && frame == FileFrames(sheet, file, bytes.back()));
     FUZZ_CHECK(layout.leadOut == at && layout.leadOut <= kMaxDiscSectors);
     for (int t = 0; t < layout.trackCount; t++) {
         const DiscTrack& dt = layout.tracks[t];
         const CueTrack& ct = sheet.tracks[t];
-        FUZZ_CHECK(dt.number == ct.number && dt.mode == ct.mode && dt.session == ct.session);
+        FUZZ_CHECK(dt.number == ct.number && dt.mode == ct.mode && dt.session == ct.session &&
+                   dt.control == ct.control);
         const DiscExtent& e = ExtentAt(layout, dt.start); // INDEX 01 in its file
         FUZZ_CHECK(e.kind == ExtentKind::File && e.file == ct.start.file &&
                    e.fileFrame + (dt.start - e.start) == ct.start.frame);
@@ -248,8 +287,8 @@ void CheckLayout(const CueSheet& sheet, const std::vector<uint64_t>& bytes,
 
 // The file sizes to try for one sheet, and whether the layout must take them:
 // just enough, more than enough, the last a frame short or a byte over (which
-// a WAVE pads), the first empty, and the first as large as the disc may be
-// (with no gaps beside), then a frame more.
+// a WAVE pads and a BIN leaves out), the first empty, and the first as large
+// as the disc may be (with no gaps beside), then a frame more.
 struct SizeTrial {
     std::vector<uint64_t> bytes;
     bool fits;
@@ -262,21 +301,23 @@ std::vector<SizeTrial> Trials(const CueSheet& sheet, const std::vector<uint64_t>
     bool gaps = sheet.tracks[sheet.trackCount - 1].session > 1;
     for (int t = 0; t < sheet.trackCount; t++)
         gaps |= sheet.tracks[t].pregapSilence + sheet.tracks[t].postgapSilence > 0;
+    const int last = sheet.fileCount - 1;
     auto sized = [&](uint64_t extra, bool fits) {
         SizeTrial s{{}, fits};
-        for (uint64_t n : need) s.bytes.push_back((n + extra) * kSectorBytes);
+        for (int f = 0; f <= last; f++)
+            s.bytes.push_back(FileBytes(sheet, f, need[size_t(f)] + extra));
         return s;
     };
     std::vector<SizeTrial> t(7, sized(0, false));
     t[0].fits = true; // a sheet's INDEX times cannot make a disc too large
     t[1] = sized(kExtraFrames, true);
-    t[3].fits = sheet.fileTypes[sheet.fileCount - 1] == FileType::Wave;
+    t[3].fits = true;
     t[5].fits = others < kMaxDiscSectors && !gaps;
-    t[2].bytes.back() -= kSectorBytes;
+    t[2].bytes.back() = FileBytes(sheet, last, need.back() - 1);
     t[3].bytes.back() += 1;
     t[4].bytes[0] = 0;
-    t[5].bytes[0] = (kMaxDiscSectors - others) * kSectorBytes;
-    t[6].bytes[0] = t[5].bytes[0] + kSectorBytes;
+    t[5].bytes[0] = FileBytes(sheet, 0, kMaxDiscSectors - others);
+    t[6].bytes[0] = FileBytes(sheet, 0, kMaxDiscSectors - others + 1);
     return t;
 }
 

@@ -2,11 +2,13 @@
 // the conversion in place, and every question the player asks of a loaded
 // table. Input: the reply (zero-filled to its full size), then any number of
 // 4-byte addresses to look up besides those the table itself suggests.
+#include "cd/cd_text.h"
 #include "cd/toc.h"
 #include "fuzz_check.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -36,6 +38,9 @@ void Ask(const TocTable& toc, const uint8_t* original, std::vector<uint32_t> add
         if (!loaded) continue;
         FUZZ_CHECK(start == (t > toc.last ? toc.leadOut : AddressOf(original, std::max(t, 1) - 1)));
         FUZZ_CHECK(length == (t < toc.first || t > toc.last ? 0 : TocTrackEnd(toc, t) - start));
+        // A session's lead-out ends its last track early, never late.
+        uint32_t end = TocTrackEnd(toc, t), next = TocTrackStart(toc, t + 1);
+        FUZZ_CHECK(end == next || (end > start && end < next));
         addresses.insert(addresses.end(), {start - 1, start, start + 1});
     }
     FUZZ_CHECK(TocTrackStart(toc, kMaxTrackNumber + 1) == (toc.reply ? toc.leadOut : 0));
@@ -62,6 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         extra.push_back(Be32(data + at));
     uint8_t* reply = new uint8_t[kTocBufferSize];
     std::memcpy(reply, original.data(), kTocBufferSize);
+    // The same bytes as a full TOC reply tell where sessions end.
+    std::vector<uint8_t> full(kFullTocBufferSize, 0);
+    std::memcpy(full.data(), data, size < kFullTocBufferSize ? size : kFullTocBufferSize);
+    SessionEnds ends;
+    ReadSessionEnds(full.data(), &ends);
+    // And as CD-Text packs: every text kept ends within its room.
+    std::unique_ptr<CdText> text(new CdText());
+    ReadCdText(full.data(), full.size(), text.get());
+    for (const auto& field : text->texts)
+        for (const char* t : field) FUZZ_CHECK(strnlen(t, kCdTextChars) < size_t(kCdTextChars));
+    FUZZ_CHECK(ends.count >= 0 && ends.count < kMaxSessions);
 
     TocHeader header = {};
     if (CheckTocReply(reply, &header)) {
@@ -81,17 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(TocAddress(reply, header.last) == leadOut);
         // A table with no tracks is refused by the player, which keeps these
         // numbers all the same.
-        // The last session's first track at the last track: the track before
-        // it ends that session's gap early, when it can.
-        Ask({reply, header.first, header.last, leadOut, header.last}, original.data(), extra);
+        Ask({reply, header.first, header.last, leadOut, &ends}, original.data(), extra);
     } else {
         // A refused reply leaves the numbers of the one before; any mix of
         // those with this buffer must still be safe to ask.
         Ask({reply, original[kFirstAt], original[kLastAt] % (kMaxTrackNumber + 1),
-             Be32(original.data()), 0},
+             Be32(original.data()), &ends},
             nullptr, extra);
     }
-    Ask({nullptr, 0, 0, 0, 0}, nullptr, extra);
+    Ask({nullptr, 0, 0, 0, nullptr}, nullptr, extra);
     delete[] reply;
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 using namespace vdrive;
 
@@ -105,6 +106,15 @@ TEST(CueSheet, LaysGapsOfSilenceAndTheGapBeforeALaterSession) {
     const DiscExtent& gap = layout.extents[ExtentIndexOf(layout, 11484)];
     EXPECT_EQ(std::make_tuple(layout.extentCount, gap.kind, gap.start, layout.extents[4].fileFrame),
               std::make_tuple(5, ExtentKind::Unreadable, 160u, 150u));
+
+    // A later session's lead-out is shorter: 6,900 frames before the third.
+    p = Parse(
+        "FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 02\n"
+        "TRACK 02 AUDIO\nINDEX 01 00:01:00\nREM SESSION 03\nTRACK 03 AUDIO\nINDEX 01 00:02:00\n");
+    sizes[0] = 300 * kSector;
+    ASSERT_TRUE(p.ok && LayOutDisc(*p.sheet, sizes, &layout, &p.error)) << p.error.message;
+    EXPECT_EQ(std::make_tuple(layout.tracks[1].start, layout.tracks[2].start, layout.leadOut),
+              std::make_tuple(11475u, 18450u, 18600u));
 }
 
 TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
@@ -121,7 +131,12 @@ TEST(CueSheet, RefusesMalformedSheetsWithTheLine) {
         {"FILE \"a.bin BINARY\n", 1, "quote"},
         {"FILE a.bin\n", 1, "expected FILE"},
         {"FILE \"\" BINARY\n", 1, "empty name"},
-        {"FILE a.bin BINARY\nTRACK 01 MODE2/2336\n", 2, "MODE2/2336"},
+        {"FILE a.bin BINARY\nTRACK 01 MODEx/2xxx\n", 2, "the ripper did not rip"},
+        {ok + "FLAGS DCP\n", 4, "FLAGS after an INDEX"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nFLAGS DCP COPY\n", 3, "unknown flag 'COPY'"},
+        {ok + "INDEX 02 00:01:00\nINDEX 03 00:01:00\n", 5, "does not come after"},
+        {"FILE \"" + std::string(260, 'n') + "\" BINARY\n", 1, "too long"},
+        {"FILE a.bin BINARY\rTRACK 01 AUDIO\rINDEX 01 1:00\r", 3, "not a time"},
         {"FILE a.bin BINARY\nTRACK 00 AUDIO\n", 2, "not 01 to 99"},
         {"FILE a.bin BINARY\nTRACK 100 AUDIO\n", 2, "not 01 to 99"},
         {ok + "TRACK 03 AUDIO\nINDEX 01 00:01:00\n", 4, "follows track 01"},
@@ -182,4 +197,65 @@ TEST(WaveSamples, FindsTheSamplesInAnyChunkOrderAndRefusesOtherFormats) {
             << reason;
         EXPECT_TRUE(ok || std::string(reason).find(c.says) != std::string::npos) << reason;
     }
+}
+
+// Sheets as rippers write them, each laid out as the disc it describes.
+TEST(CueSheet, TakesRipsAsTheyCome) {
+    auto layOut = [](const std::string& text, std::initializer_list<uint64_t> sizes) {
+        Parsed p = Parse(text);
+        auto layout = std::make_unique<DiscLayout>();
+        EXPECT_TRUE(p.ok) << p.error.line << ": " << p.error.message;
+        std::vector<uint64_t> bytes(sizes);
+        EXPECT_TRUE(p.ok && LayOutDisc(*p.sheet, bytes.data(), layout.get(), &p.error))
+            << p.error.message;
+        return layout;
+    };
+    // EAC: an INDEX 02 on the frame of the next track's INDEX 00; FLAGS.
+    auto eac = layOut("FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP PRE\n"
+                      "    INDEX 01 00:00:00\n    INDEX 02 00:10:00\n  TRACK 02 AUDIO\n"
+                      "    FLAGS 4CH SCMS\n    INDEX 00 00:10:00\n    INDEX 01 00:12:00\n",
+                      {1000 * kSector});
+    EXPECT_EQ(std::make_tuple(eac->tracks[1].pregapStart, eac->tracks[1].start,
+                              eac->tracks[0].control, eac->tracks[1].control),
+              std::make_tuple(750u, 900u, uint8_t(kControlCopyPermitted | kControlPreEmphasis),
+                              kControlFourChannel));
+
+    // A data track cut to 2048 bytes a sector before the audio in one BIN, with
+    // a few bytes to spare; a MODE2/2336 and a CD-i track in files of their own.
+    // Old Mac line ends, every CD-Text command, a Ctrl-Z at the end.
+    std::string cdText;
+    for (const char* command :
+         {"TITLE", "PERFORMER", "SONGWRITER", "COMPOSER", "ARRANGER", "MESSAGE", "DISC_ID", "GENRE",
+          "UPC_EAN", "SIZE_INFO", "TOC_INFO1", "TOC_INFO2"})
+        cdText += std::string(command) + " \"x\"\r";
+    auto mixed = layOut(cdText + "FILE a.bin BINARY\rTRACK 01 MODE1/2048\rINDEX 01 00:00:00\r" +
+                            "TRACK 02 AUDIO\r" + cdText + "INDEX 00 00:01:00\rINDEX 01 00:01:10\r" +
+                            "FILE b.bin BINARY\rTRACK 03 MODE2/2336\rINDEX 01 00:00:00\r" +
+                            "FILE c.bin BINARY\rTRACK 04 CDI/2352\rINDEX 01 00:00:00\r\x1A",
+                        {75 * 2048 + 100 * kSector + 7, 10 * 2336, 10 * kSector});
+    const DiscExtent& audio = mixed->extents[ExtentIndexOf(*mixed, 80)];
+    EXPECT_EQ(std::make_tuple(mixed->tracks[1].pregapStart, mixed->tracks[1].start,
+                              mixed->tracks[2].start, mixed->tracks[3].start, mixed->leadOut,
+                              audio.start, audio.fileByte),
+              std::make_tuple(75u, 85u, 175u, 185u, 195u, 75u, uint64_t(75 * 2048)));
+
+    // UTF-16 either way round, a name beyond Latin longer in UTF-8 than
+    // Windows' 260 characters, though not in UTF-16.
+    std::u16string name(200, u'\u97F3');
+    std::u16string sheet = u"\uFEFFFILE \"" + name +
+                           u".bin\" BINARY\r\nTRACK 01 AUDIO\r\n"
+                           u"INDEX 01 00:00:00\r\nTITLE \"\U0001F3B5\"\r\n";
+    for (bool little : {true, false}) {
+        std::string bytes;
+        for (char16_t c : sheet)
+            bytes +=
+                little ? std::string{char(c), char(c >> 8)} : std::string{char(c >> 8), char(c)};
+        std::string utf8(Utf8BytesOfSheet(bytes.data(), bytes.size()), '\0');
+        utf8.resize(Utf16SheetToUtf8(bytes.data(), bytes.size(), &utf8[0]));
+        Parsed p = Parse(utf8);
+        ASSERT_TRUE(p.ok) << p.error.line << ": " << p.error.message;
+        EXPECT_EQ(std::string(p.sheet->files[0]).size(), 600u + 4);
+        EXPECT_NE(utf8.find("\xF0\x9F\x8E\xB5"), std::string::npos);
+    }
+    EXPECT_EQ(Utf8BytesOfSheet("FILE", 4), 0u);
 }

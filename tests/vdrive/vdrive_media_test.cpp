@@ -115,9 +115,9 @@ TEST_F(VirtualDriveMedia, ReadTocListsTheTracksAndSubChannelWhereTheLastReadWas)
     r = Run(CdbReadToc(false, kLeadOutTrack), kTocAlloc);
     EXPECT_EQ(Slice(r.data, 0, 7), (Bytes{0x00, 0x0A, 1, 3, 0, 0x14, 0xAA}));
     EXPECT_EQ(Outcome(CdbReadToc(false, 4), kTocAlloc), kInvalidField);
-    Bytes fullToc = CdbReadToc(false, 0);
-    fullToc[2] = 2;
-    EXPECT_EQ(Outcome(fullToc, kTocAlloc), kInvalidField);
+    Bytes pma = CdbReadToc(false, 0); // format 3, which a player never asks for
+    pma[2] = 3;
+    EXPECT_EQ(Outcome(pma, kTocAlloc), kInvalidField);
 
     // The position is where the last read was.
     r = Run(CdbReadSubChannel(true, 16), 16);
@@ -130,9 +130,12 @@ TEST_F(VirtualDriveMedia, ReadTocListsTheTracksAndSubChannelWhereTheLastReadWas)
     r = Run(CdbReadSubChannel(false, 16), 16);
     EXPECT_EQ(Slice(r.data, 8, 8), (Bytes{0, 0, 0x01, 0x90, 0, 0, 0, 25}));
 
-    ASSERT_EQ(Outcome(CdbReadCd(330, 1), kFrame), kOk); // a pregap lists under the track before
+    // A pregap is its own track's index 0, counting down to INDEX 01.
+    ASSERT_EQ(Outcome(CdbReadCd(330, 1), kFrame), kOk);
     r = Run(CdbReadSubChannel(true, 16), 16);
-    EXPECT_EQ(Slice(r.data, 6, 10), (Bytes{1, 1, 0, 0, 6, 30, 0, 0, 4, 30}));
+    EXPECT_EQ(Slice(r.data, 6, 10), (Bytes{2, 0, 0, 0, 6, 30, 0, 0, 0, 45}));
+    r = Run(CdbReadSubChannel(false, 16), 16);
+    EXPECT_EQ(Slice(r.data, 12, 4), (Bytes{0xFF, 0xFF, 0xFF, 0xD3}));
     r = Run(CdbReadSubChannel(true, 4), 16);
     EXPECT_EQ(Slice(r.data, 3, 2), (Bytes{12, kUntouched}));
     Bytes isrc = CdbReadSubChannel(true, 16);
@@ -181,6 +184,7 @@ TEST_F(VirtualDriveMedia, ARippersSheetReadsAsTheDiscItDescribes) {
     Bytes sheet = ReadFileBytes(disc.cuePath);
     std::string text(sheet.begin(), sheet.end());
     text.replace(text.find("rip.wav"), 3, "Caf\xC3\xA9");
+    text.insert(text.find("TRACK 01 AUDIO\r\n") + 16, "FLAGS DCP PRE\r\n");
     std::wstring dir(MAX_PATH, L'\0');
     dir.resize(MultiByteToWideChar(CP_ACP, 0, ScratchDir().c_str(), -1, &dir[0], MAX_PATH) - 1);
     ASSERT_TRUE(MoveFileW((dir + L"\\rip.wav").c_str(), (dir + L"\\Caf\u00E9.wav").c_str()));
@@ -202,6 +206,10 @@ TEST_F(VirtualDriveMedia, ARippersSheetReadsAsTheDiscItDescribes) {
     EXPECT_TRUE(Slice(r.data, 300 * kFrame, 100 * kFrame) == Bytes(100 * kFrame, 0));
     EXPECT_EQ(Outcome(CdbReadCd(11999, 1), kFrame), kEndOfUserArea);
     EXPECT_EQ(Outcome(CdbReadCd(12000, 1), kFrame), kIllegalModeForTrack);
+    // FLAGS go into CONTROL, in the TOC and the sub-channel alike.
+    EXPECT_EQ(Run(CdbReadToc(false, 0), kTocAlloc).data[5], 0x13);
+    ASSERT_EQ(Outcome(CdbReadCd(100, 1), kFrame), kOk);
+    EXPECT_EQ(Run(CdbReadSubChannel(true, 16), 16).data[5], 0x13);
 }
 
 TEST_F(VirtualDriveMedia, ReadErrorsAndAnImageCutShortFailWithMediumErrorAtTheirFrame) {

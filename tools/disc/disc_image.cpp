@@ -13,9 +13,11 @@ namespace {
 
 constexpr uint32_t kLeadInFrames = 150; // MSF addresses count the two-second lead-in
 constexpr uint32_t kSecondsPerMinute = 60;
-// Before a later session: the lead-out and lead-in, then a 150-frame pregap
-// (the track's own, as far as it goes), as the drive lays them.
-constexpr uint32_t kSessionLeadOutAndIn = 6750 + 4500;
+// Before a later session: the lead-out (the first session's longer) and
+// lead-in, then a 150-frame pregap (the track's own, as far as it goes), as
+// the drive lays them.
+constexpr uint32_t kFirstSessionLeadOutAndIn = 6750 + 4500;
+constexpr uint32_t kLaterSessionLeadOutAndIn = 2250 + 4500;
 constexpr uint32_t kSessionPregap = 150;
 constexpr size_t kSyncBytes = 12;
 constexpr size_t kHeaderModeByte = 15;
@@ -28,6 +30,8 @@ constexpr char kMusicOption[] = "--music";
 constexpr char kSessionOption[] = "--session";
 constexpr char kWaveOption[] = "--wave";
 constexpr char kSilentPregapsOption[] = "--silent-pregaps";
+constexpr char kTitleOption[] = "--title";
+constexpr char kPerformerOption[] = "--performer";
 constexpr char kDataPrefix[] = "data:";
 constexpr char kMode2Prefix[] = "mode2:";
 // The WAVE files: an odd-sized LIST chunk (padded) and the format after it,
@@ -162,8 +166,8 @@ DiscLayout LayOut(const DiscPlan& plan) {
     int number = 1, session = plan.tracks.empty() ? 1 : plan.tracks[0].session;
     for (const TrackPlan& t : plan.tracks) {
         if (t.session != session)
-            at +=
-                kSessionLeadOutAndIn + (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
+            at += (session == 1 ? kFirstSessionLeadOutAndIn : kLaterSessionLeadOutAndIn) +
+                  (t.pregap < kSessionPregap ? kSessionPregap - t.pregap : 0);
         session = t.session;
         TrackLayout tl;
         tl.number = number++;
@@ -205,6 +209,16 @@ bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::st
                 return false;
             }
             i++;
+        } else if (a == kTitleOption || a == kPerformerOption) {
+            uint32_t track;
+            if (i + 2 >= args.size() || !ParseCount(args[i + 1], &track) || track > kMaxTracks) {
+                *error = a + " needs a track (0 for the disc) and a text";
+                return false;
+            }
+            std::vector<std::string>& texts = a == kTitleOption ? out.titles : out.performers;
+            texts.resize(kMaxTracks + 1);
+            texts[track] = args[i + 2];
+            i += 2;
         } else if (a == kSplitOption) {
             out.filePerTrack = true;
         } else if (a == kMusicOption) {
@@ -250,10 +264,15 @@ bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::st
 bool ParseDiscDescription(const std::string& text, DiscPlan* plan, std::string* error) {
     std::vector<std::string> words;
     std::string word;
+    bool quoted = false, any = false;
     for (char c : text + " ") {
-        if (c == ' ' || c == '\t') {
-            if (!word.empty()) words.push_back(word);
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (any || !word.empty()) words.push_back(word);
             word.clear();
+            any = false;
         } else {
             word += c;
         }
@@ -308,6 +327,15 @@ bool WriteDiscImage(const std::string& cuePath, const DiscPlan& plan, std::strin
 
     DiscLayout layout = LayOut(plan);
     std::string cue = "REM made by mkdisc\r\n";
+    auto texts = [&](size_t k, const char* indent) {
+        std::string lines;
+        if (k < plan.titles.size() && !plan.titles[k].empty())
+            lines += indent + std::string("TITLE \"") + plan.titles[k] + "\"\r\n";
+        if (k < plan.performers.size() && !plan.performers[k].empty())
+            lines += indent + std::string("PERFORMER \"") + plan.performers[k] + "\"\r\n";
+        return lines;
+    };
+    cue += texts(0, "");
     bool sessions = layout.tracks.back().session > 1;
     // A file begins at the first track, at every track with --split, and
     // where WAVE audio meets a data track's BIN.
@@ -337,6 +365,7 @@ bool WriteDiscImage(const std::string& cuePath, const DiscPlan& plan, std::strin
         }
         cue += "  TRACK " + Two(t.number) +
                (t.data ? (t.mode2 ? " MODE2/2352\r\n" : " MODE1/2352\r\n") : " AUDIO\r\n");
+        cue += texts(size_t(t.number), "    ");
         uint32_t recordedPregap = plan.silentPregaps ? 0 : p.pregap;
         if (p.pregap && plan.silentPregaps) cue += "    PREGAP " + Msf(p.pregap) + "\r\n";
         if (recordedPregap) cue += "    INDEX 00 " + Msf(inFile) + "\r\n";

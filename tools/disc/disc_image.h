@@ -27,6 +27,8 @@ struct DiscPlan {
     bool music = false;         // a tune in the audio tracks instead of the pattern
     bool wave = false;          // audio in WAVE files (NAME.wav), data tracks in BINs of their own
     bool silentPregaps = false; // pregaps as PREGAP (silence in no file) instead of INDEX 00
+    // CD-Text: TITLE and PERFORMER lines of the disc ([0]) and of each track.
+    std::vector<std::string> titles, performers;
 };
 
 struct TrackLayout {
@@ -50,10 +52,12 @@ struct DiscLayout {
 DiscLayout LayOut(const DiscPlan& plan);
 
 // Reads a description in mkdisc's words, e.g. {"9000", "6000/150+75", "--session",
-// "data:1500", "--pregap", "150", "--split", "--music"}. On failure `error` says why.
+// "data:1500", "--pregap", "150", "--split", "--music", "--title", "2", "Song"}.
+// On failure `error` says why.
 bool ParseDiscArgs(const std::vector<std::string>& args, DiscPlan* plan, std::string* error);
 
-// The same from one string of words separated by spaces.
+// The same from one string of words separated by spaces, a word in double
+// quotes holding any but those.
 bool ParseDiscDescription(const std::string& text, DiscPlan* plan, std::string* error);
 
 // Writes the cue sheet and its BIN files beside it.

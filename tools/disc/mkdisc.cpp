@@ -9,6 +9,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: mkdisc OUT.cue [--pregap N] [--split] [--wave] [--silent-pregaps] [--music]\n"
+    "              [--title N TEXT] [--performer N TEXT]\n"
     "              TRACK... [--session TRACK...]...\n"
     "  TRACK        FRAMES, or data:FRAMES (mode2:FRAMES) for a MODE1/2352 (MODE2/2352)\n"
     "               data track, either with /PREGAP for a pregap of its own and +POSTGAP\n"
@@ -20,6 +21,7 @@ constexpr char kUsage[] =
     "  --wave       the audio in WAVE files, data tracks in BINs of their own\n"
     "  --silent-pregaps  pregaps as PREGAP lines (silence in no file), not INDEX 00\n"
     "  --music      a synthesized tune in the audio tracks instead of the test pattern\n"
+    "  --title N TEXT, --performer N TEXT  CD-Text of track N (0: the disc)\n"
     "example: mkdisc demo.cue 9000 6000 --session data:1500 --pregap 150 --music\n";
 
 bool EndsWithCue(const std::string& path) {

@@ -19,7 +19,6 @@ constexpr char kPlayDialogTitle[] = "Select a file to play";
 constexpr char kCannotPlay[] = "Can't Play";
 constexpr char kSaveDialogTitle[] = "Select a file to save";
 constexpr char kCannotReadCd[] = "Can't Read the CD";
-constexpr int kInexactTextChars = 512;
 
 // The button table: one row per state, one column per button 0-10, '+' on, '-' off.
 struct ButtonRow {
@@ -96,7 +95,7 @@ void Deck_OnSaveTrack(DeckRecord* rec) {
     if (path && !saved && !report.cancelled) {
         WarnWithPath(deck, kCannotReadCd, rec->lastPath);
     } else if (path && report.inexact.runCount) {
-        char text[kInexactTextChars];
+        char text[kWarningChars];
         FormatInexactRuns(report.inexact, text, sizeof text);
         WarnWithPath(deck, text, rec->lastPath);
     }
@@ -140,7 +139,9 @@ int Deck_OpenDisc(DeckRecord* rec) {
 }
 
 void Deck_UpdateButtons(DeckRecord* rec, WORD requested) {
-    rec->playerState = g_cdPlayer.GetState();
+    // A save's buttons are all off whatever the drive says, and the copy
+    // notices a disc gone itself: the drive is left to it meanwhile.
+    if (requested != kWantSaveTrack) rec->playerState = g_cdPlayer.GetState();
     int state = requested;
     if (requested != kWantWaveFile && requested != kWantSaveTrack) {
         if (!rec->discReady && !Deck_OpenDisc(rec)) return;

@@ -4,7 +4,8 @@
 // frames at a time), only written to a file, and only read by the virtual
 // drive's target from the image. Then the
 // same track saved from a damaged disc: 50 frames that a fresh read gets wrong
-// 30% of the time, behind a cache of 1000 frames; its file must be the clean one.
+// 30% of the time, behind a cache of 1000 frames (less for a short track);
+// its file must be the clean one.
 //
 //   extraction_bench --cue DISC.cue --out FOLDER [--track 1] [--repeats 5]
 #include "audio/pcm_format.h"
@@ -34,7 +35,8 @@ constexpr uint8_t kReadCdAudioSectors = 0x04;
 constexpr uint8_t kReadCdWholeSectors = 0xF0;
 constexpr double kMicroseconds = 1e6;
 constexpr DWORD kDamagedFrames = 50;
-constexpr char kDamageKeys[] = "damaged = %lu-%lu\r\ndamage-odds = 30\r\ncache-frames = 1000\r\n";
+constexpr DWORD kDamageCacheFrames = 1000;
+constexpr char kDamageKeys[] = "damaged = %lu-%lu\r\ndamage-odds = 30\r\ncache-frames = %lu\r\n";
 constexpr DWORD kCompareBytes = 65536;
 
 HWND CreateOwner(HINSTANCE instance) {
@@ -241,8 +243,11 @@ int main(int argc, char** argv) {
     }
 
     const DWORD damagedFrom = player.TrackStart(track) + (frames - kDamagedFrames) / 2;
-    char keys[sizeof kDamageKeys + 2 * 10];
-    snprintf(keys, sizeof keys, kDamageKeys, damagedFrom, damagedFrom + kDamagedFrames - 1);
+    // A cache no disc of the smoke test's size could push out would hold the damage.
+    const DWORD cacheFrames = frames / 4 < kDamageCacheFrames ? frames / 4 : kDamageCacheFrames;
+    char keys[sizeof kDamageKeys + 3 * 10];
+    snprintf(keys, sizeof keys, kDamageKeys, damagedFrom, damagedFrom + kDamagedFrames - 1,
+             cacheFrames);
     if (!MoveFileExA(wav, clean, MOVEFILE_REPLACE_EXISTING) || !bench::StageVirtualDrive(out, cue, keys))
         bench::Fail("cannot damage the disc in %s", out);
     for (int r = 0; r < repeats; r++)

@@ -70,33 +70,18 @@ DWORD Be(const Bytes& cdb, size_t at, int bytes) {
     return v;
 }
 
-// How often the drive sent each frame of [first, first + count), by READ CD,
-// from its `since`th command on.
-std::vector<int> TimesRead(const DriveBench& drive, DWORD first, DWORD count, size_t since = 0) {
-    std::vector<int> times(count);
+// For each frame of [first, first + count), the marks of the READ CDs that
+// delivered it, from the drive's `since`th command on: "." right, "w" wrong,
+// "c" and "C" the same from its cache.
+std::vector<std::string> Reads(const DriveBench& drive, DWORD first, DWORD count, size_t since = 0) {
+    std::vector<std::string> reads(count);
     std::vector<VLogLine> commands = drive.Commands();
     for (size_t i = since; i < commands.size(); i++) {
         const VLogLine& l = commands[i];
-        if (l.cdb[0] != kReadCd || l.status != SS_COMP) continue;
-        for (DWORD a = Be(l.cdb, 2, 4), end = a + Be(l.cdb, 6, 3); a < end; a++)
-            if (a >= first && a < first + count) times[a - first]++;
+        for (DWORD k = 0, a = Be(l.cdb, 2, 4); l.cdb[0] == kReadCd && k < l.frames.size(); k++)
+            if (a + k >= first && a + k < first + count) reads[a + k - first] += l.frames[k];
     }
-    return times;
-}
-
-// The READ CD marks of the frames of [first, first + count), from the drive's
-// `since`th command on: "." right, "w" wrong, "c" and "C" the same from its cache.
-std::string Marks(const DriveBench& drive, DWORD first, DWORD count, size_t since) {
-    std::string marks;
-    std::vector<VLogLine> commands = drive.Commands();
-    for (size_t i = since; i < commands.size(); i++) {
-        const VLogLine& l = commands[i];
-        if (l.cdb[0] != kReadCd) continue;
-        DWORD a = Be(l.cdb, 2, 4);
-        for (size_t k = 0; k < l.frames.size(); k++)
-            if (a + k >= first && a + k < first + count) marks += l.frames[k];
-    }
-    return marks;
+    return reads;
 }
 
 size_t ReadCount(const DriveBench& drive) {
@@ -110,8 +95,9 @@ size_t ReadCount(const DriveBench& drive) {
 const DriveBench* g_rereadDrive;
 size_t g_commandsAtCancel;
 void CALLBACK CancelDuringRereads(HWND, UINT, UINT_PTR id, DWORD) {
-    std::vector<int> times = TimesRead(*g_rereadDrive, 3000, 2000);
-    if (*std::max_element(times.begin(), times.end()) < 3) return;
+    std::vector<std::string> reads = Reads(*g_rereadDrive, 3000, 2000);
+    if (std::none_of(reads.begin(), reads.end(), [](const std::string& r) { return r.size() > 2; }))
+        return;
     KillTimer(nullptr, id);
     g_commandsAtCancel = ReadCount(*g_rereadDrive);
     HWND cancel = GetDlgItem(FindWindowA(nullptr, "Saving Track #2"), IDCANCEL);
@@ -236,9 +222,10 @@ TEST_F(TrackSaving, SavesWholeTracksByteForByteInBlocksAsAnotherToolReadsTheImag
     ASSERT_TRUE(WriteTextFile(dir + "2.wav", std::string(400000, 'x'))); // replaced whole
     EXPECT_EQ(SaveTrack(player, owner, 2, (dir + "2.wav").c_str(), &report), 150u * kFrameBytes);
     EXPECT_EQ(report.inexact.runCount, 0);
-    // A clean disc: each frame read twice, in blocks; the other tracks read between.
-    EXPECT_EQ(TimesRead(drive, 200, 150, sent), std::vector<int>(150, 2));
-    EXPECT_EQ(TimesRead(drive, 0, 528, sent)[0], 5) << "the others read to push the track out of the cache";
+    // A clean disc: each frame read twice, in blocks; the other 378 frames
+    // read five times over between, to push the track out of the cache.
+    EXPECT_EQ(Reads(drive, 200, 150, sent), std::vector<std::string>(150, ".."));
+    EXPECT_EQ(Reads(drive, 0, 1, sent)[0], ".....");
     for (const VLogLine& l : drive.Commands()) {
         if (l.cdb[0] == kReadCd) {
             EXPECT_LE(Be(l.cdb, 6, 3), kTransferFrames);
@@ -294,12 +281,9 @@ TEST_F(TrackSaving, CancelStopsAtTheStepThatDispatchesTheRelease) {
     // Two reads, each frame once: nothing is settled yet, so nothing reaches the file.
     EXPECT_TRUE(report.cancelled);
     EXPECT_EQ(saved, 0u);
-    EXPECT_EQ(TimesRead(drive, 0, 600),
-              [] {
-                  std::vector<int> times(600);
-                  std::fill_n(times.begin(), 2 * kTransferFrames, 1);
-                  return times;
-              }());
+    std::vector<std::string> reads(600);
+    std::fill_n(reads.begin(), 2 * kTransferFrames, ".");
+    EXPECT_EQ(Reads(drive, 0, 600), reads);
     EXPECT_TRUE(ReadFileBytes(path) == CdWav({}));
 }
 
@@ -345,7 +329,8 @@ TEST_P(DamagedDisc, DamagedFramesBehindTheCacheSaveExactly) {
     ASSERT_EQ(SaveSecond(), 2000u * kFrameBytes);
     EXPECT_EQ(report.inexact.runCount, 0);
     EXPECT_TRUE(ReadFileBytes(path) == CdWav(ExpectedFrames(disc, 3000, 2000)));
-    std::string marks = Marks(drive, 3000, 2000, sent);
+    std::string marks;
+    for (const std::string& r : Reads(drive, 3000, 2000, sent)) marks += r;
     EXPECT_NE(marks.find('w'), std::string::npos) << "the drive got nothing wrong";
     EXPECT_EQ(marks.find_first_of("cC"), std::string::npos) << "a reading came from the cache";
     EXPECT_TRUE(boxes.Seen().empty()) << boxes.Texts();
@@ -358,20 +343,18 @@ TEST_P(DamagedDisc, FramesThatNeverReadAlikeAreListedAndTheRestIsExact) {
     VDisc disc = OpenDamaged("3300-3309", "3500-3501, 4200", "3100-3102");
     ASSERT_EQ(SaveSecond(), 2000u * kFrameBytes);
     EXPECT_EQ(Runs(), (std::vector<FrameRun>{{100, 3}, {500, 2}, {1200, 1}}));
+    // Silence where nothing read; garbled frames as some wrong reading.
     Bytes data = ReadFileBytes(path), want = ExpectedFrames(disc, 3000, 2000);
     ASSERT_EQ(data.size(), kWavHeaderBytes + want.size());
-    for (DWORD f = 0; f < 2000; f++) {
-        Bytes got(data.begin() + kWavHeaderBytes + f * kFrameBytes,
-                  data.begin() + kWavHeaderBytes + (f + 1) * kFrameBytes);
-        Bytes disc(want.begin() + f * kFrameBytes, want.begin() + (f + 1) * kFrameBytes);
-        if (f >= 100 && f <= 102) {
-            EXPECT_TRUE(got == Bytes(kFrameBytes, 0)) << "frame " << f << " is not silence";
-        } else if (f == 500 || f == 501 || f == 1200) {
-            EXPECT_FALSE(got == disc) << "garbled frame " << f << " read right";
-        } else {
-            EXPECT_TRUE(got == disc) << "frame " << f;
-        }
+    std::fill_n(want.begin() + 100 * kFrameBytes, 3 * kFrameBytes, 0);
+    for (DWORD f : {500, 501, 1200}) {
+        const size_t at = f * kFrameBytes;
+        EXPECT_FALSE(std::equal(want.begin() + at, want.begin() + at + kFrameBytes,
+                                data.begin() + kWavHeaderBytes + at))
+            << "garbled frame " << f << " read right";
+        std::copy_n(data.begin() + kWavHeaderBytes + at, kFrameBytes, want.begin() + at);
     }
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), data.begin() + kWavHeaderBytes));
 }
 
 // Cancel is seen within a read of the click, re-reads or not; the file holds

@@ -173,11 +173,17 @@ bool TrackCopy::ReadFrameByFrame(DWORD from, DWORD count, Outcome* outcomes) {
     return true;
 }
 
+// One reading of a whole block, noted as its last.
+bool TrackCopy::ReadBlock(DWORD block, Outcome* outcomes) {
+    if (!ReadRange(block * kTransferFrames, BlockFrames(block), outcomes)) return false;
+    lastRead_[block] = clock_;
+    return true;
+}
+
 void TrackCopy::FirstReading(DWORD block) {
     DWORD from = block * kTransferFrames, count = BlockFrames(block);
     Outcome outcomes[kTransferFrames];
-    if (!ReadRange(from, count, outcomes)) return;
-    lastRead_[block] = clock_;
+    if (!ReadBlock(block, outcomes)) return;
     for (DWORD i = 0; i < count; i++) {
         state_[from + i] = outcomes[i];
         if (outcomes[i] != kFailed) firstHash_[from + i] = FrameHash(Frame(i));
@@ -190,8 +196,7 @@ void TrackCopy::FirstReading(DWORD block) {
 void TrackCopy::SecondReading(DWORD block) {
     DWORD from = block * kTransferFrames, count = BlockFrames(block);
     Outcome outcomes[kTransferFrames];
-    if (!ReadRange(from, count, outcomes)) return;
-    lastRead_[block] = clock_;
+    if (!ReadBlock(block, outcomes)) return;
     for (DWORD i = 0; i < count; i++) {
         DWORD f = from + i;
         BYTE* frame = Frame(i);

@@ -60,6 +60,7 @@ class TrackCopy {
     BYTE* Frame(DWORD i) const;
     bool ReadRange(DWORD from, DWORD count, Outcome* outcomes);
     bool ReadFrameByFrame(DWORD from, DWORD count, Outcome* outcomes);
+    bool ReadBlock(DWORD block, Outcome* outcomes);
     void FirstReading(DWORD block);
     void SecondReading(DWORD block);
     int RetryDue() const;

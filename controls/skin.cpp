@@ -41,7 +41,9 @@ int SkinScaleForDpi(UINT dpi) {
 bool IsSkinDib(const BITMAPINFOHEADER* header) {
     return header && header->biSize >= sizeof(BITMAPINFOHEADER) && header->biWidth > 0 &&
            header->biHeight > 0 && header->biPlanes == kPlanes &&
-           header->biBitCount == kSkinBitCount && header->biCompression == BI_RGB &&
+           header->biBitCount == kSkinBitCount &&
+           (header->biCompression == BI_RGB ||
+            (header->biCompression == BI_RLE4 && header->biSizeImage > 0)) &&
            (header->biClrUsed == 0 || header->biClrUsed == kSkinColours);
 }
 

@@ -46,5 +46,7 @@ int ButtonCellTop(UINT itemState, int cellHeight);
 // Whether a draw-item request repaints the face (a focus change alone does not).
 bool ButtonFaceWanted(const DRAWITEMSTRUCT& item);
 
-// A header the renderer can draw: uncompressed, 4 bits a pixel, 16 colours at most.
+// A header the renderer can draw: 4 bits a pixel, 16 colours at most, rows
+// as they stand or run-length encoded (BI_RLE4, the skin as built: the
+// system decodes it, and the program stays small).
 bool IsSkinDib(const BITMAPINFOHEADER* header);

@@ -31,7 +31,7 @@ constexpr char kOtherTrackCount[] = "[ 4]";
 // Unreadable frames: ahead of a playback that has just begun, and some way
 // into the track being saved.
 constexpr uint32_t kPlayErrorLba = 300, kSaveErrorFrame = 1000, kErrorFrames = 10;
-constexpr int kSlowMs = 250;
+constexpr int kSlowMs = 150;
 constexpr int kSaveDelayMs = 40; // a save long enough to be caught in the middle
 constexpr DWORD kHangReachedMs = 1000, kHangRecoveryMs = 30000, kTrayNoticedMs = 700;
 constexpr DWORD kSaveOverMs = 150000, kWaveOverMs = 40000;

@@ -1,6 +1,7 @@
 #include "deck_harness.h"
 
 #include "support/message_boxes.h"
+#include "support/skin_pixels.h"
 
 #include <dlgs.h>
 #include <winternl.h>
@@ -93,29 +94,13 @@ DeckGrab GrabDeck(int scale) {
     return g;
 }
 
-// Pixel (x, y), from the top-left, of a 16-colour skin bitmap as the resources hold it.
-COLORREF SkinPixel(const char* name, int x, int y) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(module, name, RT_BITMAP);
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    auto* h = loaded ? static_cast<const BITMAPINFOHEADER*>(LockResource(loaded)) : nullptr;
-    if (!h || x < 0 || y < 0 || x >= h->biWidth || y >= h->biHeight) return CLR_INVALID;
-    const RGBQUAD* table =
-        reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(h) + h->biSize);
-    const BYTE* bits = reinterpret_cast<const BYTE*>(table + 16);
-    int stride = (h->biWidth * 4 + 31) / 32 * 4;
-    BYTE pair = bits[size_t(h->biHeight - 1 - y) * stride + x / 2];
-    const RGBQUAD& c = table[x % 2 ? pair & 0x0F : pair >> 4];
-    return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue);
-}
-
 bool ShowsCell(const DeckGrab& grab, int deckX, int deckY, const char* name, int cellX, int cellY,
                int width, int height) {
     if (deckX < 0 || deckY < 0 || deckX + width > kDeckWidth || deckY + height > kDeckHeight)
         return false;
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++)
-            if (grab.At(deckX + x, deckY + y) != SkinPixel(name, cellX + x, cellY + y))
+            if (grab.At(deckX + x, deckY + y) != td_test::SkinPixel(name, cellX + x, cellY + y))
                 return false;
     return true;
 }

@@ -9,24 +9,7 @@ namespace controls_test {
 namespace {
 constexpr char kHostClass[] = "controls_test_host";
 constexpr int kHostX = 40, kHostY = 40;
-constexpr int kColours = 16;
 } // namespace
-
-COLORREF SkinPixel(const char* name, int x, int y) {
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(module, name, RT_BITMAP);
-    auto* h = found
-                  ? static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, found)))
-                  : nullptr;
-    if (!h || x < 0 || y < 0 || x >= h->biWidth || y >= h->biHeight) return CLR_INVALID;
-    const RGBQUAD* table =
-        reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(h) + h->biSize);
-    const BYTE* bits = reinterpret_cast<const BYTE*>(table + kColours);
-    int stride = (h->biWidth * 4 + 31) / 32 * 4;
-    BYTE pair = bits[(size_t)(h->biHeight - 1 - y) * stride + x / 2];
-    const RGBQUAD& c = table[x % 2 ? pair & 0x0F : pair >> 4];
-    return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue);
-}
 
 Grab GrabClient(HWND hwnd) {
     Grab g;

@@ -5,15 +5,15 @@
 #include <utility>
 #include <vector>
 
+#include "support/skin_pixels.h"
+
 namespace controls_test {
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kKey = RGB(0, 0, 0xFF); // the slider track's see-through blue
 constexpr COLORREF kPaper = RGB(0x40, 0x80, 0x20);
 
-// The colour of pixel (x, y), counted from the top-left, of a skin bitmap as
-// its resource holds it; CLR_INVALID when the bitmap or pixel does not exist.
-COLORREF SkinPixel(const char* name, int x, int y);
+using td_test::SkinPixel;
 
 // Every client pixel of a window, row by row.
 struct Grab {

@@ -21,12 +21,21 @@ DRAWITEMSTRUCT Item(HDC dc, UINT state, UINT action = ODA_DRAWENTIRE, UINT type 
 
 } // namespace
 
-TEST(SkinDraw, EveryBitmapIsBuiltInAtItsSize) {
-    for (const SkinBitmapInfo& s : kSkinBitmaps)
+// The system decodes the compressed skin as the tests' own decoder does, every
+// pixel of every bitmap.
+TEST(SkinDraw, EveryBitmapIsBuiltInAtItsSizeAndDrawsAsItDecodes) {
+    Host host(300, 80); // the largest, the deck face
+    for (const SkinBitmapInfo& s : kSkinBitmaps) {
         EXPECT_TRUE(SkinPixel(s.name, s.width - 1, s.height - 1) != CLR_INVALID &&
                     SkinPixel(s.name, s.width, s.height - 1) == CLR_INVALID &&
                     SkinPixel(s.name, s.width - 1, s.height) == CLR_INVALID)
             << s.name;
+        HDC dc = GetDC(host.hwnd());
+        DrawSkinBitmap(dc, s.name, 0, 0, 0, 0, 0, 0, 0, 0);
+        ReleaseDC(host.hwnd(), dc);
+        EXPECT_EQ(Mismatches(GrabClient(host.hwnd()), 0, 0, s.name, 0, 0, s.width, s.height), 0)
+            << s.name;
+    }
 }
 
 TEST(SkinDraw, BitmapsLandOneToOne) {

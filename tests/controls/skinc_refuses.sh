@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The skin compiler builds the real skin as 4-bit, 16-colour BMPs and the icon
+# The skin compiler builds the real skin as 4-bit, 16-colour RLE BMPs and the icon
 # as 4-bit images of its sizes, and refuses art that does not fit the skin
 # table, naming what is wrong.
 # Usage: skinc_refuses.sh SKINC SKIN_SOURCE_DIR
@@ -29,6 +29,8 @@ if "$skinc" "$work/out" "$src"/*.skin 2>"$work/err"; then
         [ "$(le16 "$f" 28)" = 4 ] || fail "$f is not 4 bits a pixel"
         [ "$(le32 "$f" 46)" = 16 ] || fail "$f has no 16-entry colour table"
         [ "$(le32 "$f" 10)" = 118 ] || fail "$f pixels do not follow a 16-entry table"
+        [ "$(le32 "$f" 30)" = 2 ] || fail "$f is not run-length encoded (BI_RLE4)"
+        [ "$(le32 "$f" 34)" = $(($(stat -c %s "$f") - 118)) ] || fail "$f states another image size"
     done
     # icoutils reads the icon as Windows does: its images, sizes and depth.
     images=$(icotool -l "$work/out/IDI_TUNEDECK.ico" 2>&1)

@@ -1,7 +1,7 @@
 // skinc: the skin compiler. Reads the readable skin sources (palettes, pixel-art
 // glyphs and fonts, and small drawing programs) and writes every bitmap of the
-// skin as a 4-bit BMP with a full 16-entry colour table, and the program's
-// icon as an ICO of 4-bit images.
+// skin as a 4-bit BMP (BI_RLE4) with a full 16-entry colour table, and the
+// program's icon as an ICO of 4-bit images.
 //
 //   skinc OUTDIR SOURCE...
 //
@@ -674,22 +674,25 @@ void Put32(std::string& s, unsigned v) {
 constexpr unsigned kFileHeaderSize = 14;
 constexpr unsigned kInfoHeaderSize = 40;
 constexpr unsigned kColourTableSize = kSkinColours * 4;
-constexpr unsigned kPixelsPerMetre = 2835; // 72 dpi
+constexpr unsigned kPixelsPerMetre = 2835;       // 72 dpi
+constexpr unsigned kUncompressed = 0, kRle4 = 2; // BI_RGB, BI_RLE4
+constexpr int kRleLongest = 255;
+// Four pixels take two bytes either way; a shorter repeat stays in its literal stretch.
+constexpr int kRleShortestRun = 4;
+constexpr int kRleShortestLiteral = 3;
 
-// The header, colour table and 4-bit rows of a device-independent bitmap;
-// `headerHeight` is the height the header states (an icon's counts its mask,
-// and an icon states no resolution).
-std::string DibBytes(const Canvas& c, unsigned headerHeight, unsigned imageSize,
-                     unsigned pixelsPerMetre) {
-    const BitmapSource& b = *c.source;
-    unsigned stride = ((unsigned)b.width * kSkinBitsPerPixel + 31) / 32 * 4;
+// The header and colour table of a device-independent bitmap; `headerHeight`
+// is the height the header states (an icon's counts its mask, and an icon
+// states no resolution).
+std::string DibHeader(const Canvas& c, unsigned headerHeight, unsigned compression,
+                      unsigned imageSize, unsigned pixelsPerMetre) {
     std::string s;
     Put32(s, kInfoHeaderSize);
-    Put32(s, (unsigned)b.width);
+    Put32(s, (unsigned)c.source->width);
     Put32(s, headerHeight); // positive: bottom row first
     Put16(s, 1);
     Put16(s, kSkinBitsPerPixel);
-    Put32(s, 0); // BI_RGB
+    Put32(s, compression);
     Put32(s, imageSize);
     Put32(s, pixelsPerMetre);
     Put32(s, pixelsPerMetre);
@@ -701,6 +704,14 @@ std::string DibBytes(const Canvas& c, unsigned headerHeight, unsigned imageSize,
         s += (char)k.r;
         s += '\0';
     }
+    return s;
+}
+
+// The 4-bit rows, bottom first, each padded to 32 bits.
+std::string PackedRows(const Canvas& c) {
+    const BitmapSource& b = *c.source;
+    unsigned stride = ((unsigned)b.width * kSkinBitsPerPixel + 31) / 32 * 4;
+    std::string s;
     for (int y = b.height - 1; y >= 0; y--) {
         std::string row(stride, '\0');
         for (int x = 0; x < b.width; x++) {
@@ -712,27 +723,83 @@ std::string DibBytes(const Canvas& c, unsigned headerHeight, unsigned imageSize,
     return s;
 }
 
-unsigned PixelBytes(const BitmapSource& b) {
-    return ((unsigned)b.width * kSkinBitsPerPixel + 31) / 32 * 4 * (unsigned)b.height;
+// Pixels as they stand, as runs of one or two (a run's colour pair) or as a
+// literal stretch padded to 16 bits.
+void PutRle4Literal(std::string& s, const uint8_t* p, int n) {
+    while (n > 0) {
+        int k = n < kRleLongest ? n : kRleLongest;
+        if (k < kRleShortestLiteral) {
+            s += (char)k;
+            s += (char)(p[0] << 4 | (k > 1 ? p[1] : 0));
+        } else {
+            s += '\0';
+            s += (char)k;
+            std::string bytes((size_t)(k + 1) / 2 + (k + 1) / 2 % 2, '\0');
+            for (int i = 0; i < k; i++)
+                bytes[i / 2] = (char)(bytes[i / 2] | (i % 2 ? p[i] : p[i] << 4));
+            s += bytes;
+        }
+        p += k;
+        n -= k;
+    }
 }
 
+// The rows, bottom first, in BI_RLE4: runs of up to 255 pixels alternating
+// the two colours of a pair, literal stretches between them, an end of line
+// after every row and an end of bitmap. Every pixel is written, so nothing of
+// the destination shows through.
+std::string Rle4Rows(const Canvas& c) {
+    const BitmapSource& b = *c.source;
+    std::string s;
+    for (int y = b.height - 1; y >= 0; y--) {
+        const uint8_t* row = &c.pixels[(size_t)y * b.width];
+        int literal = 0, x = 0;
+        while (x < b.width) {
+            int run = 1;
+            while (x + run < b.width && run < kRleLongest && row[x + run] == row[x + run % 2])
+                run++;
+            if (run < kRleShortestRun) {
+                x++;
+                continue;
+            }
+            PutRle4Literal(s, row + literal, x - literal);
+            s += (char)run;
+            s += (char)(row[x] << 4 | row[x + 1]);
+            x += run;
+            literal = x;
+        }
+        PutRle4Literal(s, row + literal, x - literal);
+        s += '\0'; // end of line
+        s += '\0';
+    }
+    s += '\0'; // end of bitmap
+    s += '\1';
+    return s;
+}
+
+// A skin bitmap: compressed, as the drawing hands it to the system, which
+// keeps the program small.
 std::string BmpBytes(const Canvas& c) {
-    unsigned imageSize = PixelBytes(*c.source);
+    std::string rows = Rle4Rows(c);
     unsigned offset = kFileHeaderSize + kInfoHeaderSize + kColourTableSize;
     std::string s = "BM";
-    Put32(s, offset + imageSize);
+    Put32(s, offset + (unsigned)rows.size());
     Put32(s, 0);
     Put32(s, offset);
-    return s + DibBytes(c, (unsigned)c.source->height, imageSize, kPixelsPerMetre);
+    return s +
+           DibHeader(c, (unsigned)c.source->height, kRle4, (unsigned)rows.size(), kPixelsPerMetre) +
+           rows;
 }
 
 // One image of an icon: the bitmap over twice its height, then the mask, a
-// bit a pixel, set where the image is transparent.
+// bit a pixel, set where the image is transparent. Icons are never compressed.
 std::string IconImageBytes(const Canvas& c) {
     const BitmapSource& b = *c.source;
     unsigned maskStride = ((unsigned)b.width + 31) / 32 * 4;
-    unsigned maskSize = maskStride * (unsigned)b.height;
-    std::string s = DibBytes(c, 2 * (unsigned)b.height, PixelBytes(b) + maskSize, 0);
+    std::string pixels = PackedRows(c);
+    std::string s = DibHeader(c, 2 * (unsigned)b.height, kUncompressed,
+                              (unsigned)pixels.size() + maskStride * (unsigned)b.height, 0) +
+                    pixels;
     for (int y = b.height - 1; y >= 0; y--) {
         std::string row(maskStride, '\0');
         for (int x = 0; x < b.width; x++)

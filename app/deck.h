@@ -110,7 +110,7 @@ struct DeckRecord {
     // The controls' tooltips are made when the pointer first comes over the
     // deck, once, whether or not the common controls can be had.
     int tipsMade;
-    bool mediaKeysHeld; // registered as the deck's hot keys
+    UINT mediaKeysHeld; // bit i: kMediaKeys[i] registered as the deck's hot key
     UINT hotKeyDown;    // the media key whose hot key last acted, until it is released
 };
 

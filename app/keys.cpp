@@ -50,14 +50,17 @@ int AppCommandAction(int appCommand) {
     return kKeyNone;
 }
 
-void HoldMediaKeys(HWND deck, bool hold, bool* held) {
-    if (hold == *held) return;
-    *held = hold;
-    for (UINT key : kMediaKeys) {
-        int id = static_cast<int>(key);
-        if (!hold)
+void HoldMediaKeys(HWND deck, bool hold, UINT* held) {
+    for (UINT i = 0; i < ARRAYSIZE(kMediaKeys); i++) {
+        const UINT key = kMediaKeys[i], bit = 1u << i;
+        const int id = static_cast<int>(key);
+        if (hold == ((*held & bit) != 0)) continue;
+        if (!hold) {
             UnregisterHotKey(deck, id);
-        else if (!RegisterHotKey(deck, id, kHotKeyNoRepeat, key))
-            RegisterHotKey(deck, id, 0, key);
+            *held &= ~bit;
+        } else if (RegisterHotKey(deck, id, kHotKeyNoRepeat, key) ||
+                   RegisterHotKey(deck, id, 0, key)) {
+            *held |= bit;
+        }
     }
 }

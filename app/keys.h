@@ -30,6 +30,7 @@ int KeyAction(UINT virtualKey, UINT modifiers, bool repeated);
 // The action of a WM_APPCOMMAND command; kKeyNone for what the deck leaves to the system.
 int AppCommandAction(int appCommand);
 
-// Registers the media keys as the deck's hot keys, or gives them back, when
-// `hold` differs from `*held`; a key another program holds stays that program's.
-void HoldMediaKeys(HWND deck, bool hold, bool* held);
+// Registers the media keys as the deck's hot keys, or gives them back; `*held`
+// has bit i set while kMediaKeys[i] is the deck's. A key another program holds
+// stays that program's until it lets go: a later call takes it then.
+void HoldMediaKeys(HWND deck, bool hold, UINT* held);

@@ -278,9 +278,15 @@ bool DeckProcess::Start(DWORD timeoutMs) {
     std::string line = "\"" + path + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    if (!CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &process_))
-        return false;
+    // Wine now and then fails a start before the program's own code runs (its
+    // loader reports the new process as failed): once more then, said aloud.
+    for (int attempt = 0;; attempt++) {
+        if (CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &si, &process_))
+            break;
+        std::fprintf(stderr, "starting %s failed (error %lu)\n", kProgram, GetLastError());
+        if (attempt == 1) return false;
+    }
     job_ = CreateJobObjectA(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;

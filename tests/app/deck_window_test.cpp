@@ -254,6 +254,16 @@ INSTANTIATE_TEST_SUITE_P(Drive, WaveFileTest, ::testing::Values(true, false),
                              return std::string(info.param ? "WithADisc" : "WithoutADisc");
                          });
 
+// A media key another program holds stays its own; once let go, the deck takes it.
+TEST_F(DeckWindowTest, AMediaKeyHeldElsewhereIsTheDecksOnceLetGo) {
+    ASSERT_TRUE(RegisterHotKey(nullptr, 1, 0, VK_MEDIA_PLAY_PAUSE));
+    InsertDisc("150 150");
+    StartDeck();
+    td_test::PumpMessages(500); // a few of the deck's ticks
+    ASSERT_TRUE(UnregisterHotKey(nullptr, 1));
+    EXPECT_TRUE(WaitUntil([] { return !PlayKeyFree(); }, 2000));
+}
+
 TEST_F(DeckWindowTest, AWaveFileThatCannotPlayIsReportedWithItsPath) {
     InsertDisc("150 150");
     std::string bad = td_test::ScratchDir() + "\\notes.wav";

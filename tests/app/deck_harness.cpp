@@ -20,6 +20,7 @@ constexpr DWORD kPointerMs = 10000;
 constexpr DWORD kDialogMs = 15000;
 constexpr DWORD kExitMs = 10000;
 constexpr DWORD kEndMs = 5000;
+constexpr DWORD kAnswerMs = 1000;
 constexpr DWORD kClickGapMs = 100;
 constexpr int kDeckWidth = 300, kDeckHeight = 80;
 
@@ -260,6 +261,10 @@ std::string Describe(const ProcessCounters& c) {
 }
 
 DeckProcess::~DeckProcess() {
+    End();
+}
+
+void DeckProcess::End() {
     if (process_.hProcess) {
         if (Running()) {
             TerminateProcess(process_.hProcess, 1);
@@ -269,38 +274,59 @@ DeckProcess::~DeckProcess() {
         CloseHandle(process_.hThread);
     }
     if (job_) CloseHandle(job_);
+    process_ = {};
+    job_ = nullptr;
+    deck_ = nullptr;
 }
 
 bool DeckProcess::Start(DWORD timeoutMs) {
+    // Now and then Wine fails to start a program, or starts one that never
+    // shows a window: once more then, on the record.
+    std::string failed = StartOnce(timeoutMs);
+    if (failed.empty()) return true;
+    End();
+    td_test::NoteStartedAgain(failed);
+    failed = StartOnce(timeoutMs);
+    if (failed.empty()) return true;
+    std::fprintf(stderr, "%s\n", failed.c_str());
+    return false;
+}
+
+std::string DeckProcess::StartOnce(DWORD timeoutMs) {
     char self[MAX_PATH];
     std::string path(self, GetModuleFileNameA(nullptr, self, sizeof self));
     path = path.substr(0, path.find_last_of('\\') + 1) + kProgram;
     std::string line = "\"" + path + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    // Wine now and then fails a start before the program's own code runs (its
-    // loader reports the new process as failed): once more then, said aloud.
-    for (int attempt = 0;; attempt++) {
-        if (CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &si, &process_))
-            break;
-        std::fprintf(stderr, "starting %s failed (error %lu)\n", kProgram, GetLastError());
-        if (attempt == 1) return false;
-    }
+    if (!CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &process_))
+        return std::string(kProgram) + " could not be started (error " +
+               std::to_string(GetLastError()) + ")";
     job_ = CreateJobObjectA(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (job_ &&
         SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits))
         AssignProcessToJobObject(job_, process_.hProcess);
-    return WaitUntil(
-        [&] {
-            for (HWND hwnd : WindowsOf(ProcessId()))
-                if (ClassOf(hwnd) == kDeckClass && IsWindowVisible(hwnd)) deck_ = hwnd;
-            // Painted: the exit button's face and a state icon cell are on screen.
-            return deck_ && Faces()[kExitButton] == '+' && StateIcon() >= 0;
-        },
-        timeoutMs);
+    if (WaitUntil(
+            [&] {
+                for (HWND hwnd : WindowsOf(ProcessId()))
+                    if (ClassOf(hwnd) == kDeckClass && IsWindowVisible(hwnd)) deck_ = hwnd;
+                // Painted: the exit button's face and a state icon cell are on screen.
+                return deck_ && Faces()[kExitButton] == '+' && StateIcon() >= 0;
+            },
+            timeoutMs))
+        return std::string();
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return std::string(kProgram) + " did not come up in " + std::to_string(timeoutMs) +
+           " ms: " + (Running() ? "still running" : "ended with status " + std::to_string(code)) +
+           ", its window " +
+           (!deck_               ? "never shown"
+            : Answers(kAnswerMs) ? "answering"
+                                 : "not answering") +
+           ", faces " + Faces();
 }
 
 bool DeckProcess::Running() const {

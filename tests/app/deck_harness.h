@@ -121,6 +121,9 @@ class DeckProcess {
     bool TakeMessageBox(Box* box, DWORD timeoutMs = 10000);
 
   private:
+    // Empty once the deck is up; otherwise what went wrong.
+    std::string StartOnce(DWORD timeoutMs);
+    void End(); // ends the program if it still runs, and forgets it
     HWND MessageBoxShown() const;
     std::vector<HWND> Dialogs() const; // the program's visible #32770 windows
     // Runs xdotool with `format`'s arguments, in screen pixels.

@@ -30,6 +30,15 @@ std::string ToUnixPath(const std::string& windowsPath) {
     return result;
 }
 
+void NoteStartedAgain(const std::string& what) {
+    std::fprintf(stderr, "%s; started again\n", what.c_str());
+    const char* lanes = std::getenv("TD_LANES");
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!lanes || !test) return;
+    std::ofstream(FromUnixPath(std::string(lanes) + "/started-again.log"), std::ios::app)
+        << test->test_suite_name() << "." << test->name() << ": " << what << "\n";
+}
+
 int RunLinuxCommand(const std::string& commandLine, DWORD timeoutMs) {
     // Wine does not wait for a Linux process, nor pass on its exit status: the
     // shell writes the status to a file when the command is done.

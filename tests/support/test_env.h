@@ -53,6 +53,10 @@ std::string ToUnixPath(const std::string& windowsPath);
 // for it; returns its exit status, or -1 when it did not finish in time.
 int RunLinuxCommand(const std::string& commandLine, DWORD timeoutMs = 30000);
 
+// Records that a program Wine failed to start was started again, in the run's
+// list that ./test shows at its end ($TD_LANES/started-again.log), and on stderr.
+void NoteStartedAgain(const std::string& what);
+
 // Dispatches this thread's messages for `ms` milliseconds.
 void PumpMessages(DWORD ms);
 
